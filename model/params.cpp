@@ -123,6 +123,7 @@ QEL_API void mbstab(double s0, double s1) {
   params.stab_const[1] = s1;
   param_status.stab[0] = kSupplied;
   param_status.stab[1] = kSupplied;
+  control.qdot_stale = 1;
 }
 
 QEL_API void mbgetgrav(double g[3]) { copy_vec3(params.gravity, g); }

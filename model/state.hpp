@@ -4,6 +4,7 @@
 // mass-centre value sits at slot 5 for body 0 and l(j) for body j >= 1.
 #pragma once
 
+#include "model/records.hpp"
 #include "model/topology.hpp"
 
 namespace qel {
@@ -54,5 +55,14 @@ struct LoadAccumulators {
 extern PositionTables position;
 extern VelocityTables velocity;
 extern LoadAccumulators loads;
+
+// Copies the nq coordinates of in to out with the root quaternion scaled to
+// unit length (a zero one becomes (0, 0, 0, 1)); with routine != 0 reports
+// (routine, 14) when its length lies outside [0.9, 1.1] or is not a number.
+// in and out may be the same array.
+void mbnormstchk(const double in[nq], double out[nq], int routine);
+
+// Call state 2 or 3: a state is set, with or without its accelerations.
+inline bool state_is_set() { return control.call_state == 2 || control.call_state == 3; }
 
 }  // namespace qel

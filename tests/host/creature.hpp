@@ -19,7 +19,10 @@ struct JointInfo {
   int type, inboard, dof, first_axis;
 };
 
-inline JointInfo joint_info(Module& m, int j) {
+// M is a Module, or anything else with the routines as callable members
+// (the unit tests call the engine directly).
+template <class M>
+inline JointInfo joint_info(M& m, int j) {
   int info[11], trans[6];
   m.mbjnt(j, info, trans);
   return {info[0], info[2], info[4], info[7]};
@@ -47,7 +50,8 @@ inline V3 random_unit(std::mt19937& rng) {
   }
 }
 
-inline Creature make_creature(Module& m, unsigned seed = 1) {
+template <class M>
+inline Creature make_creature(M& m, unsigned seed = 1) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   auto in = [&](double lo, double hi) { return lo + (hi - lo) * u01(rng); };
@@ -93,7 +97,8 @@ inline Creature make_creature(Module& m, unsigned seed = 1) {
 }
 
 // Supplies every parameter of the creature and runs mbinit.
-inline void supply(Module& m, const Creature& c, bool init = true) {
+template <class M>
+inline void supply(M& m, const Creature& c, bool init = true) {
   m.mbgrav(c.gravity.data());
   for (int b = 0; b < static_cast<int>(c.mass.size()); ++b) {
     m.mbmass(b, c.mass[b]);
@@ -103,6 +108,77 @@ inline void supply(Module& m, const Creature& c, bool init = true) {
     for (int k = 0; k < static_cast<int>(c.pins[b].size()); ++k) m.mbpin(b, k, c.pins[b][k].data());
   }
   if (init) m.mbinit();
+}
+
+// v rotated about the unit axis a by the angle t (right-handed).
+inline V3 rotate(const V3& v, const V3& a, double t) {
+  const double c = std::cos(t), s = std::sin(t), d = dot(a, v);
+  const V3 x{a[1] * v[2] - a[2] * v[1], a[2] * v[0] - a[0] * v[2], a[0] * v[1] - a[1] * v[0]};
+  V3 r;
+  for (int i = 0; i < 3; ++i) r[i] = c * v[i] + (1.0 - c) * d * a[i] + s * x[i];
+  return r;
+}
+
+struct Posture {
+  std::vector<double> q;  // nq: quaternion vector part at 3..5, scalar last
+  std::vector<double> u;  // nu
+};
+
+// A random posture and motion of the creature: a uniformly random unit
+// quaternion, rotation angles in (-pi, pi), speeds of order one. A
+// three-rotation joint's middle angle is redrawn while its first and third
+// axes lie within 30 degrees of parallel, so that no joint is near gimbal
+// lock and tolerances can stay tight.
+template <class M>
+inline Posture random_posture(M& m, const Creature& c, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> angle(-3.1, 3.1), speed(-1.0, 1.0);
+  std::normal_distribution<double> n(0.0, 1.0);
+  int info[12];
+  m.mbinfo(info);
+  const int nbody = info[1], nu = info[2];
+  Posture p{std::vector<double>(nu + 1), std::vector<double>(nu)};
+  for (int k = 0; k < 3; ++k) p.q[k] = speed(rng);
+  double e[4], len = 0.0;
+  do {
+    len = 0.0;
+    for (double& x : e) {
+      x = n(rng);
+      len += x * x;
+    }
+  } while (len < 1e-6);
+  len = std::sqrt(len);
+  p.q[3] = e[0] / len;
+  p.q[4] = e[1] / len;
+  p.q[5] = e[2] / len;
+  p.q[nu] = e[3] / len;
+  for (int k = 6; k < nu; ++k) p.q[k] = angle(rng);
+  for (int k = 0; k < nu; ++k) p.u[k] = 2.0 * speed(rng);
+  for (int j = 1; j < nbody; ++j) {
+    const std::vector<V3>& pin = c.pins[j];
+    if (pin.size() != 3) continue;
+    double& mid = p.q[joint_info(m, j).first_axis + 1];
+    while (std::fabs(dot(pin[0], rotate(pin[2], pin[1], mid))) > std::cos(30.0 * M_PI / 180.0)) mid = angle(rng);
+  }
+  return p;
+}
+
+// Coordinates of the rest posture: every coordinate 0, identity quaternion.
+inline std::vector<double> rest_q(int nu) {
+  std::vector<double> q(nu + 1, 0.0);
+  q[nu] = 1.0;
+  return q;
+}
+
+// The joints of one type (6 root, 3 three-rotation, 1 pin), in joint order.
+template <class M>
+inline std::vector<int> joints_of_type(M& m, int type) {
+  int info[12];
+  m.mbinfo(info);
+  std::vector<int> js;
+  for (int j = 0; j < info[1]; ++j)
+    if (joint_info(m, j).type == type) js.push_back(j);
+  return js;
 }
 
 }  // namespace qeltest

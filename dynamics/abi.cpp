@@ -1,0 +1,255 @@
+// The tip-to-root articulated-inertia pass. For every axis k, from nu - 1 down
+// to 0: take the articulated inertia IA_k, its column IA_k s_k along the axis
+// and the pivot D_k = s_k . IA_k s_k; remove the axis (remainder
+// P_k = IA_k - IA_k s_k s_k^T IA_k / D_k), factor P_k as L D L^T without row
+// exchanges and carry each column of L into the next slot's frame and
+// reference point, where sum d_j w_j w_j^T adds to that slot's inertia.
+// Every step is instantiated per axis, so the joint-kind tests fold away.
+#include "dynamics/abi.hpp"
+
+#include "dynamics/axes.hpp"
+#include "dynamics/forces.hpp"
+#include "frame/errors.hpp"
+#include "model/records.hpp"
+#include "model/state.hpp"
+#include "numerics/vec3.hpp"
+
+namespace qel {
+
+ArticulatedInertia abi = {};
+
+namespace {
+
+constexpr double kPivotTol = 1e-13;
+
+// mbabiin takes over from this axis down; where the split lies changes nothing.
+constexpr int kInnerTop = nu / 2 - 1;
+
+// What the closing query leaves when the host's callback writes no code.
+constexpr int kNoAnswer = -1;
+
+// The 6x6 remainder P_k (upper triangle, force components 0..2 then moment
+// components 3..5) is factored in place: after the call P holds nothing of
+// use, L[i][j] (i > j) the multipliers and d the six raw pivots.
+[[gnu::always_inline]] inline void factor_remainder(double (&P)[6][6], double (&L)[6][6], double (&d)[6]) {
+  for (int j = 0; j < 5; ++j) {
+    d[j] = P[j][j];
+    // A pivot below the tolerance (or NaN) only drops its couplings.
+    const double inv = d[j] >= kPivotTol ? 1.0 / d[j] : 0.0;
+    for (int i = j + 1; i < 6; ++i) L[i][j] = P[j][i] * inv;
+    for (int i = j + 1; i < 6; ++i)
+      for (int l = i; l < 6; ++l) P[i][l] -= L[i][j] * P[j][l];
+  }
+  d[5] = P[5][5];
+}
+
+// w[j] = X_k l_j for the columns l_j of the unit lower-triangular L, with
+// X_k (f; m) = (R f; SR f + R m). The zero upper-right block of X_k, the
+// zeros above L's diagonal and its unit diagonal are not multiplied; the
+// force part of the moment columns 3..5 is zero and is not written.
+template <bool kWithSkew>
+[[gnu::always_inline]] inline void carry_columns(const mat33& R, const mat33& SR, const double (&L)[6][6],
+                                                 double (&w)[6][6]) {
+  for (int r = 0; r < 3; ++r) {
+    w[0][r] = (R[r][0] + R[r][1] * L[1][0]) + R[r][2] * L[2][0];
+    w[1][r] = R[r][1] + R[r][2] * L[2][1];
+    w[2][r] = R[r][2];
+    for (int j = 0; j < 3; ++j) {
+      const double rm = (R[r][0] * L[3][j] + R[r][1] * L[4][j]) + R[r][2] * L[5][j];
+      if constexpr (kWithSkew) {
+        const double sm = j == 0   ? (SR[r][0] + SR[r][1] * L[1][0]) + SR[r][2] * L[2][0]
+                          : j == 1 ? SR[r][1] + SR[r][2] * L[2][1]
+                                   : SR[r][2];
+        w[j][3 + r] = sm + rm;
+      } else {
+        w[j][3 + r] = rm;
+      }
+    }
+    w[3][3 + r] = (R[r][0] + R[r][1] * L[4][3]) + R[r][2] * L[5][3];
+    w[4][3 + r] = R[r][1] + R[r][2] * L[5][4];
+    w[5][3 + r] = R[r][2];
+  }
+}
+
+// The identity steps between root axes carry the columns unchanged.
+[[gnu::always_inline]] inline void copy_columns(const double (&L)[6][6], double (&w)[6][6]) {
+  for (int j = 0; j < 6; ++j)
+    for (int i = (j < 3 ? 0 : 3); i < 6; ++i) w[j][i] = i < j ? 0.0 : i == j ? 1.0 : L[i][j];
+}
+
+// Enters sum_j d_j w_j w_j^T into slot n. Only the upper triangles of the
+// symmetric blocks are summed; the lower ones mirror them. A body's own
+// inertia joins with the first contribution that reaches its slot.
+template <int n, Arrival kArrival>
+[[gnu::always_inline]] inline void enter_contribution(const double (&w)[6][6], const double (&d)[6]) {
+  double sc[6][6];
+  for (int j = 0; j < 6; ++j)
+    for (int i = (j < 3 ? 0 : 3); i < 6; ++i) sc[j][i] = d[j] * w[j][i];
+
+  double(&M)[3][3] = abi.abi_inertia[0][n];
+  double(&H)[3][3] = abi.abi_inertia[1][n];
+  double(&J)[3][3] = abi.abi_inertia[2][n];
+  [[maybe_unused]] const double mass = params.body_mass[axis_joint[n]];
+  for (int r = 0; r < 3; ++r) {
+    for (int s = r; s < 3; ++s) {
+      const double cm = (sc[0][r] * w[0][s] + sc[1][r] * w[1][s]) + sc[2][r] * w[2][s];
+      double m;
+      if constexpr (kArrival == Arrival::kFirstAtBody) m = r == s ? cm + mass : cm;
+      else if constexpr (kArrival == Arrival::kAtBody) m = cm + M[r][s];
+      else m = cm;
+      M[r][s] = m;
+      M[s][r] = m;
+    }
+    for (int s = 0; s < 3; ++s) {
+      const double ch = (sc[0][r] * w[0][3 + s] + sc[1][r] * w[1][3 + s]) + sc[2][r] * w[2][3 + s];
+      if constexpr (kArrival == Arrival::kFirstAtBody) H[r][s] = ch + derived.body_mass_skew[n][r][s];
+      else if constexpr (kArrival == Arrival::kAtBody) H[r][s] = ch + H[r][s];
+      else H[r][s] = ch;
+    }
+  }
+  double cj[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int s = r; s < 3; ++s) {
+      double sum = sc[0][3 + r] * w[0][3 + s];
+      for (int j = 1; j < 6; ++j) sum += sc[j][3 + r] * w[j][3 + s];
+      cj[r][s] = sum;
+      cj[s][r] = sum;
+    }
+  // A body's own J need not be exactly symmetric: keep all nine entries.
+  for (int r = 0; r < 3; ++r)
+    for (int s = 0; s < 3; ++s) {
+      if constexpr (kArrival == Arrival::kFirstAtBody) J[r][s] = cj[r][s] + derived.joint_inertia[n][r][s];
+      else if constexpr (kArrival == Arrival::kAtBody) J[r][s] = cj[r][s] + J[r][s];
+      else J[r][s] = cj[r][s];
+    }
+}
+
+// One axis of the pass; returns 1 when its pivot failed.
+template <int k>
+[[gnu::always_inline]] inline int abi_axis(int routine) {
+  constexpr int j = axis_joint[k];
+  constexpr bool root = k < 6;
+  constexpr bool rot = root && k >= 3;  // root rotation about body 0's axis c
+  constexpr bool trans = root && k < 3;  // root translation along ground axis c
+  constexpr int c = rot ? k - 3 : k;
+  // A tip's articulated inertia is its own: M = m 1, H = m skew(b), J about the joint point.
+  constexpr bool tip = is_tip_axis(k);
+  const double mass = params.body_mass[j];
+  const mat33& M = abi.abi_inertia[0][k];
+  const mat33& H = tip ? derived.body_mass_skew[k] : abi.abi_inertia[1][k];
+  const mat33& J = tip ? derived.joint_inertia[k] : abi.abi_inertia[2][k];
+
+  // Column (a; b) = IA_k s_k and pivot D_k = s_k . (a; b).
+  double a[3], b[3], D;
+  if constexpr (!root) {
+    const double* p = params.joint_pin[k];
+    mat_vec(H, p, a);
+    mat_vec(J, p, b);
+    D = dot3(b, p);
+  } else if constexpr (rot) {
+    for (int r = 0; r < 3; ++r) {
+      a[r] = H[r][c];
+      b[r] = J[r][c];
+    }
+    D = J[c][c];
+  } else {
+    for (int r = 0; r < 3; ++r) {
+      a[r] = M[r][c];
+      b[r] = H[c][r];
+    }
+    D = M[c][c];
+  }
+
+  // Pivot test; NaN fails. A failed non-root pivot stays raw in its slot
+  // (reported under mbderiv's number whoever began the evaluation); a failed
+  // root pivot leaves the slot as an earlier pass left it.
+  int failed = 0;
+  const bool pass = D >= kPivotTol;
+  if constexpr (!root) {
+    abi.axis_pivot_inv[k] = pass ? 1.0 / D : D;
+    if (!pass) {
+      mbseterr(QEL_R_MBDERIV, QEL_E_SMALL_PIVOT);
+      failed = 1;
+    }
+  } else {
+    if (pass) abi.axis_pivot_inv[k] = 1.0 / D;
+    if (!pass) {
+      mbseterr(routine, QEL_E_SMALL_PIVOT);
+      failed = 1;
+    }
+  }
+  if constexpr (k == 0) {
+    return failed;
+  } else {
+    // Gains; a root axis's component along itself stands for exactly 1.
+    const double pinv = abi.axis_pivot_inv[k];
+    double g0[3], g1[3];
+    mbvmul(pinv, a, g0);
+    mbvmul(pinv, b, g1);
+    for (int r = 0; r < 3; ++r) {
+      if (!(trans && r == c)) abi.abi_gain[0][k][r] = g0[r];
+      if (!(rot && r == c)) abi.abi_gain[1][k][r] = g1[r];
+    }
+
+    // Remainder, upper triangles of M and J. In a root axis's own row and
+    // column the column value is subtracted as if D_k / D_k were exactly 1.
+    double P[6][6];
+    for (int r = 0; r < 3; ++r) {
+      for (int s = r; s < 3; ++s) {
+        const double m0 = tip ? (r == s ? mass : 0.0) : M[r][s];
+        const double sub = trans && s == c ? a[r] : trans && r == c ? a[s] : a[r] * g0[s];
+        P[r][s] = m0 - sub;
+      }
+      for (int s = 0; s < 3; ++s) {
+        const double sub = rot && s == c ? a[r] : trans && r == c ? b[s] : a[r] * g1[s];
+        P[r][3 + s] = H[r][s] - sub;
+      }
+      for (int s = r; s < 3; ++s) {
+        const double sub = rot && s == c ? b[r] : rot && r == c ? b[s] : b[r] * g1[s];
+        P[3 + r][3 + s] = J[r][s] - sub;
+      }
+    }
+
+    double L[6][6], d[6], w[6][6];
+    factor_remainder(P, L, d);
+    if constexpr (root && k != 3) {
+      copy_columns(L, w);
+    } else {
+      const mat33& R = position.axis_local_rot[k];
+      if constexpr (is_first_axis(k)) carry_columns<true>(R, position.axis_skew_rot[k], L, w);
+      else carry_columns<false>(R, R, L, w);
+    }
+    enter_contribution<inward_slot(k), arrival(k)>(w, d);
+    return failed;
+  }
+}
+
+}  // namespace
+
+void mbabiout(int routine) {
+  if (control.abi_valid != 0) return;
+  int failed = 0;
+  // tip to root: the outer axes.
+  for_axes_down<nu - 1, kInnerTop + 1>([&](auto kc) { failed += abi_axis<decltype(kc)::value>(routine); });
+  failed += mbabiin(routine);
+  // The factors belong to these coordinates only if no pivot failed and the
+  // host has no error on record.
+  int last_routine = 0, last_code = kNoAnswer;
+  mberror(&last_routine, &last_code);
+  control.abi_valid = failed == 0 && last_code == 0 ? 1 : 0;
+}
+
+int mbabiin(int routine) {
+  int failed = 0;
+  // tip to root: the remaining axes down to the root's first translation.
+  for_axes_down<kInnerTop, 0>([&](auto kc) { failed += abi_axis<decltype(kc)::value>(routine); });
+  return failed;
+}
+
+void mbdynprep(int routine) {
+  control.call_state = 2;
+  mbabiout(routine);
+  mbfrcterms();
+}
+
+}  // namespace qel

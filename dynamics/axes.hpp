@@ -1,0 +1,77 @@
+// Compile-time facts about the axes that the forward-dynamics sweeps need,
+// and a helper that runs a sweep as straight-line code: each step is
+// instantiated with its axis number as a constant, so every table lookup and
+// every joint-kind test below folds away.
+#pragma once
+
+#include <utility>
+
+#include "model/topology.hpp"
+
+namespace qel {
+
+// axis_joint: the joint that owns each axis.
+inline constexpr IntTable<nu> axis_joint = [] {
+  IntTable<nu> t{};
+  for (int j = 0; j < njnt; ++j)
+    for (int k = joint_first_axis[j]; k <= joint_last_axis[j]; ++k) t.v[k] = j;
+  return t;
+}();
+
+// True when joint j is the highest-numbered child of its inboard body: in a
+// tip-to-root sweep its contribution is the first to reach that body.
+constexpr bool first_to_reach_inboard(int j) {
+  for (int i = j + 1; i < njnt; ++i)
+    if (joint_inboard[i] == joint_inboard[j]) return false;
+  return true;
+}
+
+
+// The first axis of a non-root joint hands its sweep totals to the inboard
+// body's slot (its last axis, 5 for body 0); every other axis to axis k - 1.
+constexpr bool is_first_axis(int k) { return k >= 6 && k == joint_first_axis[axis_joint[k]]; }
+
+constexpr int inward_slot(int k) {
+  return is_first_axis(k) ? joint_last_axis[joint_inboard[axis_joint[k]]] : k - 1;
+}
+
+// How a tip-to-root sweep's value of axis k enters inward_slot(k): as the
+// slot's only value, as the first of several that reach a body, or added to
+// what is there.
+enum class Arrival { kAssign, kFirstAtBody, kAtBody };
+
+constexpr Arrival arrival(int k) {
+  if (!is_first_axis(k)) return Arrival::kAssign;
+  return first_to_reach_inboard(axis_joint[k]) ? Arrival::kFirstAtBody : Arrival::kAtBody;
+}
+
+// The last axis of a body without children: nothing reaches it from outboard.
+constexpr bool is_tip_axis(int k) { return k == joint_last_axis[axis_joint[k]] && !has_children(axis_joint[k]); }
+
+template <int K>
+using AxisConst = std::integral_constant<int, K>;
+
+namespace detail {
+template <int Hi, class Fn, int... I>
+[[gnu::always_inline]] inline void sweep_down(Fn& fn, std::integer_sequence<int, I...>) {
+  (fn(AxisConst<Hi - I>{}), ...);
+}
+template <int Lo, class Fn, int... I>
+[[gnu::always_inline]] inline void sweep_up(Fn& fn, std::integer_sequence<int, I...>) {
+  (fn(AxisConst<Lo + I>{}), ...);
+}
+}  // namespace detail
+
+// fn(AxisConst<k>) for k = Hi, Hi - 1, ..., Lo.
+template <int Hi, int Lo, class Fn>
+[[gnu::always_inline]] inline void for_axes_down(Fn&& fn) {
+  if constexpr (Hi >= Lo) detail::sweep_down<Hi>(fn, std::make_integer_sequence<int, Hi - Lo + 1>{});
+}
+
+// fn(AxisConst<k>) for k = Lo, Lo + 1, ..., Hi.
+template <int Lo, int Hi, class Fn>
+[[gnu::always_inline]] inline void for_axes_up(Fn&& fn) {
+  if constexpr (Hi >= Lo) detail::sweep_up<Lo>(fn, std::make_integer_sequence<int, Hi - Lo + 1>{});
+}
+
+}  // namespace qel

@@ -1,0 +1,7 @@
+#include "dynamics/results.hpp"
+
+namespace qel {
+
+AccelerationResults results = {};
+
+}  // namespace qel
