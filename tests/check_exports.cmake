@@ -26,3 +26,15 @@ if(NOT found STREQUAL expected)
 endif()
 list(LENGTH found n)
 message(STATUS "${n} routines exported, as listed")
+
+# A module that imports no allocator cannot allocate: no evaluation, however
+# it is driven, touches the heap.
+execute_process(COMMAND nm -D --undefined-only ${MODULE} OUTPUT_VARIABLE undef_out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[ \t](malloc|calloc|realloc|free|posix_memalign|aligned_alloc|memalign|valloc|mmap|brk|sbrk|_Znw[a-zA-Z_]*|_Zna[a-zA-Z_]*|__cxa_allocate_exception)(@[^\n]*)?\n" allocators "${undef_out}")
+if(allocators)
+  message(FATAL_ERROR "module imports an allocator:\n${allocators}")
+endif()
+message(STATUS "no allocator imported")

@@ -273,7 +273,7 @@ TEST_P(State, RefusedCallsReportOnceAndWriteNothing) {
   c = qeltest::make_creature(m, 10);
   const int pin_joint = qeltest::joints_of_type(m, 1).front();
   const qeltest::Posture p = qeltest::random_posture(m, c, 1);
-  enum Stage { kLoaded, kInitialized, kStateSet };
+  enum Stage { kLoaded, kInitialized, kStateSet, kAccelerations };
   double out[9];
   const double v[3] = {0.1, 0.2, 0.3};
   const int nb = nbody, nj = nbody;
@@ -317,17 +317,65 @@ TEST_P(State, RefusedCallsReportOnceAndWriteNothing) {
       {"mbgetht axis 7", kStateSet, [&](Module& m) { m.mbgetht(1, 7, out); }, {30, 17}},
       {"mbgetht pin joint axis 1", kStateSet, [&](Module& m) { m.mbgetht(pin_joint, 1, out); }, {30, 18}},
       {"mbgetht quaternion scalar", kStateSet, [&](Module& m) { m.mbgetht(0, 6, out); }, {30, 18}},
+      {"mbpsstate after mbderiv", kAccelerations, [](Module& m) { m.mbpsstate(); }, {9, 23}},
+      {"mbhinget after mbderiv", kAccelerations, [](Module& m) { m.mbhinget(1, 0, 1.0); }, {10, 23}},
+      {"mbpointf after mbderiv", kAccelerations, [&](Module& m) { m.mbpointf(0, v, v); }, {11, 23}},
+      {"mbpointf ground after mbderiv", kAccelerations, [&](Module& m) { m.mbpointf(-1, v, v); }, {11, 23}},
+      {"mbbodyt after mbderiv", kAccelerations, [&](Module& m) { m.mbbodyt(nb - 1, v); }, {12, 23}},
+      {"mbhinget quaternion scalar after mbderiv", kAccelerations, [](Module& m) { m.mbhinget(0, 6, 1.0); }, {10, 18}},
+      {"mbgetht quaternion scalar after mbderiv", kAccelerations, [&](Module& m) { m.mbgetht(0, 6, out); }, {30, 18}},
+      {"mbgetht bad joint after mbderiv", kAccelerations, [&](Module& m) { m.mbgetht(nj, 0, out); }, {30, 16}},
   };
   for (const Row& r : rows) {
     Module fresh(GetParam().name);
     if (r.stage != kLoaded) qeltest::supply(fresh, c);
-    if (r.stage == kStateSet) fresh.mbstate(0.0, p.q.data(), p.u.data());
+    if (r.stage >= kStateSet) fresh.mbstate(0.0, p.q.data(), p.u.data());
+    std::vector<double> qdot(nu + 1), udot(nu);
+    if (r.stage == kAccelerations) fresh.mbderiv(qdot.data(), udot.data());
     fresh.take_reports();
     std::fill(out, out + 9, 777.0);
     r.call(fresh);
     EXPECT_EQ(fresh.take_reports(), std::vector<Report>{r.report}) << r.what;
     for (double x : out) EXPECT_EQ(x, 777.0) << r.what;
   }
+}
+
+// The loads of one state, as a host sees them through mbgetht: added up on
+// their axis and nowhere else, untouched by refused calls, gone after the
+// next mbstate even when it repeats the state.
+TEST_P(State, HingeLoadsAddUpAndLastOneState) {
+  c = qeltest::make_creature(m, 12);
+  qeltest::supply(m, c);
+  const qeltest::Posture p = qeltest::random_posture(m, c, 13);
+  std::vector<double> qdot(nu + 1), udot(nu);
+  auto all_hinge_loads = [&] {
+    std::vector<double> ht;
+    for (int j = 0; j < nbody; ++j)
+      for (int a = 0; a < qeltest::joint_info(m, j).dof; ++a) {
+        double t = 777.0;
+        m.mbgetht(j, a, &t);
+        ht.push_back(t);
+      }
+    return ht;
+  };
+  const int pin_joint = qeltest::joints_of_type(m, 1).front();
+  const int axis = qeltest::joint_info(m, pin_joint).first_axis;
+  m.mbstate(0.0, p.q.data(), p.u.data());
+  m.mbhinget(pin_joint, 0, 1.5);
+  m.mbhinget(pin_joint, 0, -0.25);
+  m.mbhinget(0, 6, 100.0);         // the quaternion scalar: refused
+  m.mbhinget(pin_joint, 1, 100.0);  // no such axis: refused
+  m.mbderiv(qdot.data(), udot.data());
+  m.mbhinget(pin_joint, 0, 100.0);  // after the accelerations: refused
+  EXPECT_EQ(m.take_reports(), (std::vector<Report>{{10, 18}, {10, 18}, {10, 23}}));
+  std::vector<double> expect(nu, 0.0);
+  expect[axis] = 1.25;
+  EXPECT_EQ(all_hinge_loads(), expect);
+
+  m.mbstate(0.0, p.q.data(), p.u.data());
+  m.mbderiv(qdot.data(), udot.data());
+  EXPECT_EQ(all_hinge_loads(), std::vector<double>(nu, 0.0));
+  EXPECT_TRUE(m.take_reports().empty());
 }
 
 TEST_P(State, PsstateAcceptsASetState) {

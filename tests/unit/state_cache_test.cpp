@@ -3,8 +3,10 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 
 #include "model/kinematics.hpp"
+#include "numerics/vec3.hpp"
 #include "unit/state_fixture.hpp"
 
 namespace {
@@ -153,23 +155,79 @@ TEST_F(StateCache, ZeroQuaternionWithStabilizationStaysFinite) {
   for (int i : {3, 4, 5, nu}) EXPECT_EQ(qdot[i], 0.0);
 }
 
-// Positions along q + h qdot change at the rate mbvel gives: the quaternion
-// rates are those of body 0's angular velocity.
-TEST_F(StateCache, CoordinateDerivativesMoveThePointsAtTheirVelocities) {
+// Points and frames along q + h qdot move at the rates mbvel and mbangvel
+// give: the quaternion rates are those of body 0's angular velocity.
+TEST_F(StateCache, CoordinateDerivativesMovePointsAndFramesAtTheirVelocities) {
+  mbstab(0.7, 0.0);  // a unit quaternion gets no stabilizing term
   set_state(posture);
   double qdot[nq];
   mbgetqdot(qdot);
-  const double pt[3] = {0.05, -0.1, 0.15}, h = 1e-5;
-  double vel[nbody][3], plus[nbody][3], minus[nbody][3];
-  for (int b = 0; b < nbody; ++b) mbvel(b, pt, vel[b]);
+  const double h = 1e-5;
+  double pt[nbody][3], vel[nbody][3], w[nbody][3], plus[nbody][3], minus[nbody][3];
+  mat33 rot_plus[nbody], rot_minus[nbody];
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<double> r(-0.3, 0.3);
+  for (int b = 0; b < nbody; ++b) {
+    mbvset(r(rng), r(rng), r(rng), pt[b]);
+    mbvel(b, pt[b], vel[b]);
+    mbangvel(b, w[b]);
+  }
   for (int side : {1, -1}) {
     Posture s = posture;
     for (int i = 0; i < nq; ++i) s.q[i] += side * h * qdot[i];
     set_state(s);
-    for (int b = 0; b < nbody; ++b) mbpos(b, pt, side > 0 ? plus[b] : minus[b]);
+    for (int b = 0; b < nbody; ++b) {
+      mbpos(b, pt[b], side > 0 ? plus[b] : minus[b]);
+      mborient(b, side > 0 ? rot_plus[b] : rot_minus[b]);
+    }
   }
-  for (int b = 0; b < nbody; ++b)
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR((plus[b][i] - minus[b][i]) / (2 * h), vel[b][i], 1e-7) << b;
+  set_state(posture);
+  for (int b = 0; b < nbody; ++b) {
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR((plus[b][i] - minus[b][i]) / (2 * h), vel[b][i], 1e-8) << b;
+    // R^T dR/dt = [w]x with w in the body frame.
+    mat33 W;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        W[i][j] = 0.0;
+        for (int k = 0; k < 3; ++k)
+          W[i][j] += position.body_rot[b][k][i] * (rot_plus[b][k][j] - rot_minus[b][k][j]) / (2 * h);
+      }
+    const double skew[3] = {W[2][1], W[0][2], W[1][0]}, skew_t[3] = {-W[1][2], -W[2][0], -W[0][1]};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(skew[i], w[b][i], 1e-8) << b;
+      EXPECT_NEAR(skew_t[i], w[b][i], 1e-8) << b;
+      EXPECT_NEAR(W[i][i], 0.0, 1e-8) << b;
+    }
+  }
+  EXPECT_TRUE(take_reports().empty());
+}
+
+// Within one call the reports come in a fixed order: missing prescribed
+// values (first call after mbinit only), the quaternion norm, gimbal lock.
+TEST_F(StateCache, ReportsOfOneCallComeInOrder) {
+  int locked = 0;
+  Posture s = posture;
+  for (int j = 1; j < njnt; ++j)
+    if (joint_type[j] == kThreeRotation) {
+      // With the third pin equal to the first, a zero middle angle locks.
+      mbpin(j, 2, params.joint_pin[joint_first_axis[j]]);
+      ++locked;
+    }
+  mbinit();
+  for (int k = 6; k < nu; ++k) s.q[k] = 0.0;
+  for (int i : {3, 4, 5, nu}) s.q[i] *= 1.2;
+  param_status.pres[2] = kToSupply;
+  param_status.pres[nu - 1] = kToSupply;
+  take_reports();
+  set_state(s);
+  std::vector<Report> expect = {{8, 31}, {8, 31}, {8, 14}};
+  expect.insert(expect.end(), locked, Report{8, 43});
+  EXPECT_EQ(take_reports(), expect);
+  // A repeated state skips the first two checks but not the gimbal test.
+  set_state(s);
+  EXPECT_EQ(take_reports(), std::vector<Report>(locked, Report{8, 43}));
+  param_status.pres[2] = kFixed;
+  param_status.pres[nu - 1] = kFixed;
 }
 
 TEST_F(StateCache, U2qdotWorksInPlaceAndBothNeedAState) {
