@@ -207,9 +207,11 @@ bool restore(const RootWork& w, double delta, double soft, Measures& trial, int*
 extern "C" QEL_API void mbroot(qel_residual_fn fn, double x[], void* param, int nf, int nx, int nk, const int lock[],
                                double req_tol, double goal_tol, int max_evals, double J[], double dwork[],
                                double rwork[], int iwork[], double f[], int* n_evals, int* err) {
-  // k is kept inside 0..nf whatever nk says (|INT_MIN| included).
-  int k = nk < 0 ? (nk < -nf ? nf : -nk) : (nk > nf ? nf : nk);
-  if (k < 0) k = 0;
+  // Negative sizes are empty problems; k is kept inside 0..nf whatever nk
+  // says (INT_MIN included), so no residual outside f is ever measured.
+  if (nf < 0) nf = 0;
+  if (nx < 0) nx = 0;
+  const int k = nk < 0 ? (nk < -nf ? nf : -nk) : (nk > nf ? nf : nk);
   const int useMax = nk < 0 ? 1 : 0;
   RootWork w;
   w.fn = fn;
