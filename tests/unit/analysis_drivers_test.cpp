@@ -3,6 +3,7 @@
 // motion drivers' first-call and step handling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -108,6 +109,12 @@ TEST_F(AnalysisDrivers, StaticAtAnEquilibriumTakesTheSolverEvaluationAndTheFinal
     EXPECT_EQ(control.call_state, 3) << "the final evaluation runs mbderiv";
     EXPECT_TRUE(same_bits(position.state_q, vec, nq));
   }
+  // mbsteady with no lock table locks nothing and is at rest here too.
+  int n_evals = -1, err = -1;
+  mbsteady(0.0, vec, nullptr, 0.0, 1e-12, 100, &n_evals, &err);
+  EXPECT_EQ(n_evals, 2);
+  EXPECT_EQ(err, 0);
+  expect_same_orientation(vec, e);
 }
 
 TEST_F(AnalysisDrivers, StaticWithABudgetOfOneAwayFromEquilibriumRunsOutOfEvaluations) {
@@ -140,6 +147,31 @@ TEST_F(AnalysisDrivers, SteadyWithEverySpeedLockedMovesOnlyTheCoordinates) {
   // The module state is the returned one.
   EXPECT_TRUE(same_bits(position.state_q, vec, nq));
   EXPECT_TRUE(same_bits(velocity.state_u, vec + nq, nu));
+}
+
+TEST_F(AnalysisDrivers, SolversRefuseWhileTheModuleRefusesEvaluations) {
+  // A parameter change sends the module back to call state 0: mbstate and
+  // mbderiv refuse, so there would be no residuals to solve on.
+  mbmass(0, params.body_mass[0] * 1.1);
+  ASSERT_EQ(control.call_state, 0);
+  qelunit::take_reports();
+  double before[kLen];
+  std::memcpy(before, vec, sizeof vec);
+  const int steady_lock[2 * nu] = {};
+  for (bool steady : {false, true}) {
+    SCOPED_TRACE(steady ? "mbsteady" : "mbstatic");
+    int n_evals = -1, err = -1;
+    if (steady)
+      mbsteady(0.0, vec, steady_lock, 0.0, 1e-9, 100, &n_evals, &err);
+    else
+      mbstatic(0.0, vec, nullptr, 0.0, 1e-9, 100, &n_evals, &err);
+    EXPECT_EQ(err, 2);
+    EXPECT_EQ(n_evals, 1);
+    EXPECT_TRUE(same_bits(vec, before, kLen)) << "the host's state vector must be left alone";
+    const auto reports = qelunit::take_reports();
+    const qelunit::Report why{QEL_R_MBSTATE, QEL_E_NOT_INITIALIZED};
+    EXPECT_NE(std::find(reports.begin(), reports.end(), why), reports.end()) << "mbstate tells the host why";
+  }
 }
 
 TEST_F(AnalysisDrivers, MotionFirstCallFillsTheRatesAndLeavesTimeAndState) {
