@@ -1,0 +1,171 @@
+// Every routine that takes a body, joint, axis, pin or constraint number,
+// called with numbers outside the model (including INT_MIN and INT_MAX): each
+// refused call gives exactly one report, writes nothing to its outputs and
+// leaves the module's tables as they were.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/creature.hpp"
+#include "host/module.hpp"
+
+namespace {
+
+using qeltest::Module;
+
+constexpr double kSentinel = 12345.678;
+
+struct Outputs {
+  double v[9];
+  int i[12];
+  Outputs() {
+    for (double& x : v) x = kSentinel;
+    for (int& x : i) x = -77;
+  }
+  bool untouched() const {
+    for (double x : v)
+      if (x != kSentinel) return false;
+    for (int x : i)
+      if (x != -77) return false;
+    return true;
+  }
+};
+
+// udot after a fixed state and load, the module's whole answer.
+std::vector<double> evaluate(Module& m, const qeltest::Posture& p, int nu) {
+  std::vector<double> qdot(nu + 1), udot(nu);
+  m.mbstate(0.5, p.q.data(), p.u.data());
+  m.mbhinget(1, 0, 0.25);
+  m.mbderiv(qdot.data(), udot.data());
+  return udot;
+}
+
+class HostileIndex : public ::testing::TestWithParam<qeltest::ModelDims> {};
+
+TEST_P(HostileIndex, RefusedCallsReportOnceWriteNothingAndChangeNothing) {
+  const qeltest::ModelDims d = GetParam();
+  Module m(d.name), fresh(d.name);
+  const qeltest::Creature c = qeltest::make_creature(m, 3);
+  qeltest::supply(m, c);
+  qeltest::supply(fresh, c);
+  const qeltest::Posture p = qeltest::random_posture(m, c, 9);
+  const std::vector<double> expected = evaluate(fresh, p, d.nu);
+  evaluate(m, p, d.nu);  // call state 3: every query is allowed
+  ASSERT_TRUE(m.take_reports().empty());
+
+  const int bad_bodies[] = {-2, d.nbody, d.nbody + 1, INT_MIN, INT_MAX};
+  const int bad_joints[] = {-1, d.nbody, INT_MIN, INT_MAX};
+  const int bad_axes[] = {-1, 7, INT_MIN, INT_MAX};
+  const double pt[3] = {0.1, 0.2, 0.3};
+
+  // A refused call of fn: exactly one report, nothing written.
+  auto refused = [&](const std::string& what, const std::function<void(Outputs&)>& fn) {
+    Outputs o;
+    fn(o);
+    const std::vector<qeltest::Report> r = m.take_reports();
+    EXPECT_EQ(r.size(), 1u) << what;
+    EXPECT_TRUE(o.untouched()) << what;
+  };
+
+  for (int b : bad_bodies) {
+    const std::string at = " body " + std::to_string(b);
+    refused("mbmass" + at, [&](Outputs&) { m.mbmass(b, 1.0); });
+    refused("mbiner" + at, [&](Outputs& o) { m.mbiner(b, o.v); });
+    refused("mbgetmass" + at, [&](Outputs& o) { m.mbgetmass(b, o.v); });
+    refused("mbgetiner" + at, [&](Outputs& o) { m.mbgetiner(b, o.v); });
+    refused("mbpos" + at, [&](Outputs& o) { m.mbpos(b, pt, o.v); });
+    refused("mbvel" + at, [&](Outputs& o) { m.mbvel(b, pt, o.v); });
+    refused("mborient" + at, [&](Outputs& o) { m.mborient(b, reinterpret_cast<double(*)[3]>(o.v)); });
+    refused("mbangvel" + at, [&](Outputs& o) { m.mbangvel(b, o.v); });
+    refused("mbacc" + at, [&](Outputs& o) { m.mbacc(b, pt, o.v); });
+    refused("mbangacc" + at, [&](Outputs& o) { m.mbangacc(b, o.v); });
+    refused("mbtrans from" + at, [&](Outputs& o) { m.mbtrans(b, pt, 0, o.v); });
+    refused("mbtrans to" + at, [&](Outputs& o) { m.mbtrans(0, pt, b, o.v); });
+  }
+  for (int j : bad_joints) {
+    const std::string at = " joint " + std::to_string(j);
+    refused("mbbtj" + at, [&](Outputs&) { m.mbbtj(j, pt); });
+    refused("mbitj" + at, [&](Outputs&) { m.mbitj(j, pt); });
+    refused("mbgetbtj" + at, [&](Outputs& o) { m.mbgetbtj(j, o.v); });
+    refused("mbgetitj" + at, [&](Outputs& o) { m.mbgetitj(j, o.v); });
+    refused("mbpin" + at, [&](Outputs&) { m.mbpin(j, 0, pt); });
+    refused("mbgetpin" + at, [&](Outputs& o) { m.mbgetpin(j, 0, o.v); });
+    refused("mbpres" + at, [&](Outputs&) { m.mbpres(j, 0, 1); });
+    refused("mbgetpres" + at, [&](Outputs& o) { m.mbgetpres(j, 0, o.i); });
+    refused("mbjnt" + at, [&](Outputs& o) { m.mbjnt(j, o.i, o.i + 6); });
+    refused("mbgetht" + at, [&](Outputs& o) { m.mbgetht(j, 0, o.v); });
+    refused("mbindx" + at, [&](Outputs&) { (void)m.mbindx(j, 0); });
+    refused("mbcons " + std::to_string(j), [&](Outputs&) { m.mbcons(j); });
+    for (int a : bad_axes) {
+      const std::string ax = " joint 1 axis " + std::to_string(a);
+      refused("mbpin" + ax, [&](Outputs&) { m.mbpin(1, a, pt); });
+      refused("mbgetpin" + ax, [&](Outputs& o) { m.mbgetpin(1, a, o.v); });
+      refused("mbpres" + ax, [&](Outputs&) { m.mbpres(1, a, 1); });
+      refused("mbgetpres" + ax, [&](Outputs& o) { m.mbgetpres(1, a, o.i); });
+      refused("mbgetht" + ax, [&](Outputs& o) { m.mbgetht(1, a, o.v); });
+    }
+  }
+
+  // The loads are refused the same way while a state is set.
+  const qeltest::Posture p2 = qeltest::random_posture(m, c, 10);
+  m.mbstate(0.25, p2.q.data(), p2.u.data());
+  ASSERT_TRUE(m.take_reports().empty());
+  for (int b : bad_bodies) {
+    refused("mbpointf body " + std::to_string(b), [&](Outputs&) { m.mbpointf(b, pt, pt); });
+    refused("mbbodyt body " + std::to_string(b), [&](Outputs&) { m.mbbodyt(b, pt); });
+  }
+  for (int j : bad_joints) refused("mbhinget joint " + std::to_string(j), [&](Outputs&) { m.mbhinget(j, 0, 1.0); });
+  for (int a : bad_axes) refused("mbhinget axis " + std::to_string(a), [&](Outputs&) { m.mbhinget(1, a, 1.0); });
+
+  // Nothing of the model or the refused loads survived: the same answer as
+  // a module that never saw a bad call.
+  const std::vector<double> after = evaluate(m, p, d.nu);
+  EXPECT_TRUE(m.take_reports().empty());
+  for (int k = 0; k < d.nu; ++k) EXPECT_EQ(after[k], expected[k]) << "udot " << k;
+}
+
+// NaN and infinite values in every coordinate, speed, time and load: the
+// module may report, but once a clean state is set its answers are those of
+// a module that never saw the bad values, bit for bit.
+TEST_P(HostileIndex, AfterNonFiniteStatesACleanStateGivesAFreshModulesAnswer) {
+  const qeltest::ModelDims d = GetParam();
+  Module m(d.name), fresh(d.name);
+  const qeltest::Creature c = qeltest::make_creature(m, 4);
+  qeltest::supply(m, c);
+  qeltest::supply(fresh, c);
+  const qeltest::Posture p = qeltest::random_posture(m, c, 12);
+  const std::vector<double> expected = evaluate(fresh, p, d.nu);
+
+  const double bad_values[] = {std::nan(""), INFINITY, -INFINITY, 1e308};
+  std::vector<double> qdot(d.nu + 1), udot(d.nu), force(3 * d.nbody), torque(3 * d.nbody);
+  for (double bad : bad_values)
+    for (int k = 0; k <= 2 * d.nu + 1; ++k) {
+      qeltest::Posture h = p;
+      double t = 0.5;
+      if (k < d.nu + 1) h.q[k] = bad;
+      else if (k < 2 * d.nu + 1) h.u[k - d.nu - 1] = bad;
+      else t = bad;
+      m.mbstate(t, h.q.data(), h.u.data());
+      const double v[3] = {bad, 1.0, bad};
+      m.mbhinget(1, 0, bad);
+      m.mbpointf(0, v, v);
+      m.mbbodyt(1, v);
+      m.mbderiv(qdot.data(), udot.data());
+      m.mbreac(reinterpret_cast<double(*)[3]>(force.data()), reinterpret_cast<double(*)[3]>(torque.data()));
+      double lm[3], am[3], ke;
+      m.mbmom(lm, am, &ke);
+    }
+  m.take_reports();
+  const std::vector<double> after = evaluate(m, p, d.nu);
+  EXPECT_TRUE(m.take_reports().empty());
+  for (int k = 0; k < d.nu; ++k) EXPECT_EQ(after[k], expected[k]) << "udot " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, HostileIndex, ::testing::ValuesIn(qeltest::kModels),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
