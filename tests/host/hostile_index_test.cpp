@@ -44,16 +44,30 @@ std::vector<double> evaluate(Module& m, const qeltest::Posture& p, int nu) {
   return udot;
 }
 
-class HostileIndex : public ::testing::TestWithParam<qeltest::ModelDims> {};
+// Two modules with the same creature: m takes the hostile calls, fresh
+// never sees one and gives the answer m must still give afterwards.
+class HostileIndex : public ::testing::TestWithParam<qeltest::ModelDims> {
+ protected:
+  HostileIndex() : d(GetParam()), m(d.name), fresh(d.name), c(qeltest::make_creature(m, 3)) {
+    qeltest::supply(m, c);
+    qeltest::supply(fresh, c);
+    p = qeltest::random_posture(m, c, 9);
+    expected = evaluate(fresh, p, d.nu);
+  }
+  void expect_fresh_answer() {
+    m.take_reports();
+    const std::vector<double> after = evaluate(m, p, d.nu);
+    EXPECT_TRUE(m.take_reports().empty());
+    for (int k = 0; k < d.nu; ++k) EXPECT_EQ(after[k], expected[k]) << "udot " << k;
+  }
+  const qeltest::ModelDims d;
+  Module m, fresh;
+  const qeltest::Creature c;
+  qeltest::Posture p;
+  std::vector<double> expected;
+};
 
 TEST_P(HostileIndex, RefusedCallsReportOnceWriteNothingAndChangeNothing) {
-  const qeltest::ModelDims d = GetParam();
-  Module m(d.name), fresh(d.name);
-  const qeltest::Creature c = qeltest::make_creature(m, 3);
-  qeltest::supply(m, c);
-  qeltest::supply(fresh, c);
-  const qeltest::Posture p = qeltest::random_posture(m, c, 9);
-  const std::vector<double> expected = evaluate(fresh, p, d.nu);
   evaluate(m, p, d.nu);  // call state 3: every query is allowed
   ASSERT_TRUE(m.take_reports().empty());
 
@@ -121,24 +135,14 @@ TEST_P(HostileIndex, RefusedCallsReportOnceWriteNothingAndChangeNothing) {
   for (int j : bad_joints) refused("mbhinget joint " + std::to_string(j), [&](Outputs&) { m.mbhinget(j, 0, 1.0); });
   for (int a : bad_axes) refused("mbhinget axis " + std::to_string(a), [&](Outputs&) { m.mbhinget(1, a, 1.0); });
 
-  // Nothing of the model or the refused loads survived: the same answer as
-  // a module that never saw a bad call.
-  const std::vector<double> after = evaluate(m, p, d.nu);
-  EXPECT_TRUE(m.take_reports().empty());
-  for (int k = 0; k < d.nu; ++k) EXPECT_EQ(after[k], expected[k]) << "udot " << k;
+  // Nothing of the model or the refused loads survived.
+  expect_fresh_answer();
 }
 
 // NaN and infinite values in every coordinate, speed, time and load: the
 // module may report, but once a clean state is set its answers are those of
 // a module that never saw the bad values, bit for bit.
 TEST_P(HostileIndex, AfterNonFiniteStatesACleanStateGivesAFreshModulesAnswer) {
-  const qeltest::ModelDims d = GetParam();
-  Module m(d.name), fresh(d.name);
-  const qeltest::Creature c = qeltest::make_creature(m, 4);
-  qeltest::supply(m, c);
-  qeltest::supply(fresh, c);
-  const qeltest::Posture p = qeltest::random_posture(m, c, 12);
-  const std::vector<double> expected = evaluate(fresh, p, d.nu);
 
   const double bad_values[] = {std::nan(""), INFINITY, -INFINITY, 1e308};
   std::vector<double> qdot(d.nu + 1), udot(d.nu), force(3 * d.nbody), torque(3 * d.nbody);
@@ -159,10 +163,7 @@ TEST_P(HostileIndex, AfterNonFiniteStatesACleanStateGivesAFreshModulesAnswer) {
       double lm[3], am[3], ke;
       m.mbmom(lm, am, &ke);
     }
-  m.take_reports();
-  const std::vector<double> after = evaluate(m, p, d.nu);
-  EXPECT_TRUE(m.take_reports().empty());
-  for (int k = 0; k < d.nu; ++k) EXPECT_EQ(after[k], expected[k]) << "udot " << k;
+  expect_fresh_answer();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, HostileIndex, ::testing::ValuesIn(qeltest::kModels),
