@@ -166,6 +166,36 @@ TEST_P(HostileIndex, AfterNonFiniteStatesACleanStateGivesAFreshModulesAnswer) {
   expect_fresh_answer();
 }
 
+// Non-finite, denormal, zero and huge parameters run through mbinit and a
+// whole evaluation without harm; supplying the creature again then gives a
+// fresh module's answer.
+TEST_P(HostileIndex, BadParametersEvaluateHarmlesslyAndAreFullyReplaced) {
+  const double bad_values[] = {std::nan(""), INFINITY, -INFINITY, 4.9e-324, 0.0, -1e308};
+  std::vector<double> qdot(d.nu + 1), udot(d.nu), force(3 * d.nbody), torque(3 * d.nbody);
+  const int body = d.nbody - 1;  // a tip on every model
+  for (double bad : bad_values)
+    for (int which = 0; which < 5; ++which) {
+      qeltest::Creature h = c;
+      switch (which) {
+        case 0: h.mass[body] = bad; break;
+        case 1: h.inertia[body][0] = bad; break;
+        case 2: h.btj[body][1] = bad; break;
+        case 3: h.itj[body][2] = bad; break;
+        default: h.pins[body][0][0] = bad; break;
+      }
+      h.gravity[2] = which == 0 ? bad : h.gravity[2];
+      qeltest::supply(m, h);
+      m.mbstate(0.5, p.q.data(), p.u.data());
+      m.mbderiv(qdot.data(), udot.data());
+      m.mbreac(reinterpret_cast<double(*)[3]>(force.data()), reinterpret_cast<double(*)[3]>(torque.data()));
+      double lm[3], am[3], ke, msum, cm[3], inertia[3][3];
+      m.mbmom(lm, am, &ke);
+      m.mbsys(&msum, cm, inertia);
+    }
+  qeltest::supply(m, c);
+  expect_fresh_answer();
+}
+
 INSTANTIATE_TEST_SUITE_P(Modules, HostileIndex, ::testing::ValuesIn(qeltest::kModels),
                          [](const auto& info) { return std::string(info.param.name); });
 
