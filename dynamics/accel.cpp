@@ -97,10 +97,7 @@ void mbudot2acc() {
 }
 
 void mbsetudot(const double* udot) {
-  if (control.call_state != 2 && control.call_state != 3) {
-    mbseterr(QEL_R_MBSETUDOT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBSETUDOT)) return;
   for (int k = 0; k < nu; ++k) results.state_udot[k] = udot[k];
   mbudot2acc();
 }
@@ -113,10 +110,7 @@ extern "C" {
 
 QEL_API void mbacc(int body, const double pt[3], double acc[3]) {
   if (mbchkbnum(QEL_R_MBACC, body)) return;
-  if (control.call_state != 3) {
-    mbseterr(QEL_R_MBACC, QEL_E_NEEDS_ACCELERATIONS);
-    return;
-  }
+  if (mbchkaccel(QEL_R_MBACC)) return;
   if (body == -1) {
     mbvset(0.0, 0.0, 0.0, acc);
     return;
@@ -129,10 +123,7 @@ QEL_API void mbacc(int body, const double pt[3], double acc[3]) {
 
 QEL_API void mbangacc(int body, double wdot[3]) {
   if (mbchkbnum(QEL_R_MBANGACC, body)) return;
-  if (control.call_state != 3) {
-    mbseterr(QEL_R_MBANGACC, QEL_E_NEEDS_ACCELERATIONS);
-    return;
-  }
+  if (mbchkaccel(QEL_R_MBANGACC)) return;
   if (body == -1) {
     mbvset(0.0, 0.0, 0.0, wdot);
     return;

@@ -13,10 +13,7 @@ using namespace qel;
 extern "C" {
 
 QEL_API void mbderiv(double qdot[], double udot[]) {
-  if (control.call_state != 2 && control.call_state != 3) {
-    mbseterr(QEL_R_MBDERIV, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBDERIV)) return;
   if (param_status.stab[0] == kToSupply) mbseterr(QEL_R_MBDERIV, QEL_E_STAB0_MISSING);
   if (param_status.stab[1] == kToSupply) mbseterr(QEL_R_MBDERIV, QEL_E_STAB1_MISSING);
   double scratch[nu];
@@ -28,10 +25,7 @@ QEL_API void mbderiv(double qdot[], double udot[]) {
 }
 
 QEL_API void mbresid(const double qdot_in[], const double udot_in[], const double mult_in[], double resid[]) {
-  if (control.call_state != 2 && control.call_state != 3) {
-    mbseterr(QEL_R_MBRESID, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBRESID)) return;
   if (param_status.stab[1] == kToSupply) mbseterr(QEL_R_MBRESID, QEL_E_STAB1_MISSING);
   double ht[nu], dq[nq];
   mbinvdyn(udot_in, mult_in, ht);
@@ -44,10 +38,7 @@ QEL_API void mbresid(const double qdot_in[], const double udot_in[], const doubl
 }
 
 QEL_API void mbmult(double /*mult*/[], int* nviol) {
-  if (control.call_state != 3) {
-    mbseterr(QEL_R_MBMULT, QEL_E_NEEDS_ACCELERATIONS);
-    return;
-  }
+  if (mbchkaccel(QEL_R_MBMULT)) return;
   *nviol = results.viol_count;
 }
 

@@ -165,10 +165,7 @@ void mbfrcterms() {
 }
 
 void mbloadht(double* ht) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBLOADHT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBLOADHT)) return;
   // Weights and applied loads only: no velocity or inertia term.
   double own_force[nbody][3], own_torque[nbody][3];
   for (int b = 0; b < nbody; ++b)
@@ -180,10 +177,7 @@ void mbloadht(double* ht) {
 }
 
 void mbgetgenf(double* genf) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBGETGENF, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBGETGENF)) return;
   mbfrcterms();
   for (int k = 0; k < nu; ++k) genf[k] = forces.gen_force[k];
 }

@@ -13,12 +13,6 @@ namespace qel {
 
 namespace {
 
-bool state_checked(int routine) {
-  if (state_is_set()) return true;
-  mbseterr(routine, QEL_E_NEEDS_STATE);
-  return false;
-}
-
 // Body b's angular velocity, body frame.
 inline const double* body_omega(int b) {
   return b == 0 ? &velocity.state_u[3] : velocity.axis_angvel[joint_last_axis[b]];
@@ -27,7 +21,7 @@ inline const double* body_omega(int b) {
 }  // namespace
 
 void mbinvdyn(const double* udot, const double* /*mult: no constraints*/, double* ht) {
-  if (!state_checked(QEL_R_MBINVDYN)) return;
+  if (mbchkstate(QEL_R_MBINVDYN)) return;
   const PositionTables& P = position;
   const VelocityTables& V = velocity;
   const Parameters& prm = params;
@@ -87,17 +81,17 @@ void mbinvdyn(const double* udot, const double* /*mult: no constraints*/, double
 }
 
 void mbudot2ht(const double* udot, double* ht) {
-  if (!state_checked(QEL_R_MBUDOT2HT)) return;
+  if (mbchkstate(QEL_R_MBUDOT2HT)) return;
   mbinvdyn(udot, nullptr, ht);
 }
 
 void mbmult2ht(const double* /*mult: no constraints*/, double* ht) {
-  if (!state_checked(QEL_R_MBMULT2HT)) return;
+  if (mbchkstate(QEL_R_MBMULT2HT)) return;
   for (int k = 0; k < nu; ++k) ht[k] = 0.0;
 }
 
 void mbmassmtx(double* mm) {
-  if (!state_checked(QEL_R_MBMASSMTX)) return;
+  if (mbchkstate(QEL_R_MBMASSMTX)) return;
   // Column j is the change of the torques that a unit udot[j] makes.
   double e[nu] = {}, t0[nu], c[nu];
   mbudot2ht(e, t0);

@@ -8,10 +8,7 @@
 using namespace qel;
 
 extern "C" QEL_API void mbmom(double lmom[3], double amom[3], double* kinetic) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBMOM, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBMOM)) return;
   const PositionTables& P = position;
   const VelocityTables& V = velocity;
   double lin[3] = {0.0, 0.0, 0.0}, ang[3] = {0.0, 0.0, 0.0}, twice_ke = 0.0;
@@ -52,10 +49,7 @@ inline double point_inertia(double m, const double* p, int i, int j) {
 }  // namespace
 
 extern "C" QEL_API void mbsys(double* msum, double cm[3], double inertia[3][3]) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBSYS, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBSYS)) return;
   const PositionTables& P = position;
   double sum[3][3] = {};
   for (int b = 0; b < nbody; ++b) {

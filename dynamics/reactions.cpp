@@ -75,10 +75,7 @@ template <int... B>
 using namespace qel;
 
 extern "C" QEL_API void mbreac(double force[][3], double torque[][3]) {
-  if (control.call_state != 3) {
-    mbseterr(QEL_R_MBREAC, QEL_E_NEEDS_ACCELERATIONS);
-    return;
-  }
+  if (mbchkaccel(QEL_R_MBREAC)) return;
   for (int b = 0; b < nbody; ++b) {
     mbvcopy(loads.applied_force[b], reac.body_loads_in[b][0]);
     mbvcopy(loads.applied_torque[b], reac.body_loads_in[b][1]);

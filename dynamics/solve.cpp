@@ -108,10 +108,7 @@ void mbsolveudot(int routine, double* udot) {
 }
 
 void mbcompudot(double* udot) {
-  if (control.call_state != 2 && control.call_state != 3) {
-    mbseterr(QEL_R_MBCOMPUDOT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBCOMPUDOT)) return;
   mbsolveudot(QEL_R_MBCOMPUDOT, udot);
 }
 
@@ -122,10 +119,7 @@ void mbzeroudotwork(int routine, const double* /*mult*/, double* udot) {
 }
 
 void mbzeroudot(const double* mult, double* udot) {
-  if (control.call_state != 2 && control.call_state != 3) {
-    mbseterr(QEL_R_MBZEROUDOT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBZEROUDOT)) return;
   mbzeroudotwork(QEL_R_MBZEROUDOT, mult, udot);
 }
 

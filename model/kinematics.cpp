@@ -15,14 +15,7 @@ namespace qel {
 namespace {
 
 // The body check, then the call-state check; true when the call must end.
-bool refused(int routine, int body) {
-  if (mbchkbnum(routine, body)) return true;
-  if (!state_is_set()) {
-    mbseterr(routine, QEL_E_NEEDS_STATE);
-    return true;
-  }
-  return false;
-}
+bool refused(int routine, int body) { return mbchkbnum(routine, body) || mbchkstate(routine); }
 
 // loc = body_pos + body_rot pt, ground; body >= 0.
 void point_position(int body, const double* pt, double* loc) {

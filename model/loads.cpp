@@ -74,10 +74,7 @@ QEL_API void mbbodyt(int body, const double torque[3]) {
 QEL_API void mbgetht(int joint, int axis, double* torque) {
   const int k = hinge_axis(QEL_R_MBGETHT, joint, axis);
   if (k < 0) return;
-  if (control.call_state != 3) {
-    mbseterr(QEL_R_MBGETHT, QEL_E_NEEDS_ACCELERATIONS);
-    return;
-  }
+  if (mbchkaccel(QEL_R_MBGETHT)) return;
   *torque = results.ht_result[k];
 }
 

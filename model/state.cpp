@@ -277,18 +277,12 @@ inline bool same_values(const double* a, const double* b, int n) {
 }  // namespace
 
 void mbgetqdot(double qdot[nq]) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBGETQDOT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBGETQDOT)) return;
   for (int i = 0; i < nq; ++i) qdot[i] = velocity.state_qdot[i];
 }
 
 void mbu2qdot(const double u[nu], double qdot[nq]) {
-  if (!state_is_set()) {
-    mbseterr(QEL_R_MBU2QDOT, QEL_E_NEEDS_STATE);
-    return;
-  }
+  if (mbchkstate(QEL_R_MBU2QDOT)) return;
   // Read the angular speeds first: qdot may be the array u itself.
   const double w1 = u[3], w2 = u[4], w3 = u[5];
   for (int i = 0; i < nu; ++i) qdot[i] = u[i];

@@ -4,6 +4,7 @@
 // mass-centre value sits at slot 5 for body 0 and l(j) for body j >= 1.
 #pragma once
 
+#include "frame/errors.hpp"
 #include "model/records.hpp"
 #include "model/topology.hpp"
 
@@ -64,5 +65,19 @@ void mbnormstchk(const double in[nq], double out[nq], int routine);
 
 // Call state 2 or 3: a state is set, with or without its accelerations.
 inline bool state_is_set() { return control.call_state == 2 || control.call_state == 3; }
+
+// The call-state checks, shaped like the argument validators: each reports
+// (routine, code) and returns 1 when the call must end. mbchkstate needs a
+// state (call state 2 or 3), mbchkaccel its accelerations (call state 3).
+inline int mbchkstate(int routine) {
+  if (state_is_set()) return 0;
+  mbseterr(routine, QEL_E_NEEDS_STATE);
+  return 1;
+}
+inline int mbchkaccel(int routine) {
+  if (control.call_state == 3) return 0;
+  mbseterr(routine, QEL_E_NEEDS_ACCELERATIONS);
+  return 1;
+}
 
 }  // namespace qel
