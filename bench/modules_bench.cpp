@@ -42,74 +42,60 @@ void add_torques(Module& m, const std::vector<double>& t) {
   }
 }
 
-// New t, q and u every iteration: the whole position, velocity and
-// dynamics road.
-void full_evaluation(benchmark::State& st, const std::string& name) {
+// The timing loop: iteration i evaluates ring entry i % kRing at time t
+// (advancing unless the case keeps t fixed) and its output is consumed.
+template <class Step>
+void run(benchmark::State& st, const std::string& name, bool advance_time, Step step) {
   Loaded& l = loaded(name);
   std::vector<double> qdot(l.in.nq), udot(l.in.nu);
   int i = 0;
   double t = 0.0;
   for (auto _ : st) {
-    const qeltest::Posture& p = l.in.states[i];
-    l.m->mbstate(t, p.q.data(), p.u.data());
-    l.m->mbderiv(qdot.data(), udot.data());
+    step(*l.m, l.in, i, t, qdot.data(), udot.data());
     benchmark::DoNotOptimize(udot.data());
     benchmark::ClobberMemory();
     i = (i + 1) % kRing;
-    t += 1e-3;
+    if (advance_time) t += 1e-3;
   }
+}
+
+// New t, q and u every iteration: the whole position, velocity and
+// dynamics road.
+void full_evaluation(benchmark::State& st, const std::string& name) {
+  run(st, name, true, [](Module& m, const Inputs& in, int i, double t, double* qdot, double* udot) {
+    m.mbstate(t, in.states[i].q.data(), in.states[i].u.data());
+    m.mbderiv(qdot, udot);
+  });
 }
 
 // Same t and q, new speeds: the position work and the articulated-inertia
 // pass stay cached.
 void speed_only(benchmark::State& st, const std::string& name) {
-  Loaded& l = loaded(name);
-  std::vector<double> qdot(l.in.nq), udot(l.in.nu);
-  const std::vector<double>& q = l.in.states[0].q;
-  int i = 0;
-  for (auto _ : st) {
-    l.m->mbstate(0.0, q.data(), l.in.speeds[i].data());
-    l.m->mbderiv(qdot.data(), udot.data());
-    benchmark::DoNotOptimize(udot.data());
-    benchmark::ClobberMemory();
-    i = (i + 1) % kRing;
-  }
+  run(st, name, false, [](Module& m, const Inputs& in, int i, double t, double* qdot, double* udot) {
+    m.mbstate(t, in.states[0].q.data(), in.speeds[i].data());
+    m.mbderiv(qdot, udot);
+  });
 }
 
 // Same state, new hinge torques: only the force terms and the solve.
 void load_only(benchmark::State& st, const std::string& name) {
-  Loaded& l = loaded(name);
-  std::vector<double> qdot(l.in.nq), udot(l.in.nu);
-  const qeltest::Posture& p = l.in.states[0];
-  int i = 0;
-  for (auto _ : st) {
-    l.m->mbstate(0.0, p.q.data(), p.u.data());
-    add_torques(*l.m, l.in.torques[i]);
-    l.m->mbderiv(qdot.data(), udot.data());
-    benchmark::DoNotOptimize(udot.data());
-    benchmark::ClobberMemory();
-    i = (i + 1) % kRing;
-  }
+  run(st, name, false, [](Module& m, const Inputs& in, int i, double t, double* qdot, double* udot) {
+    m.mbstate(t, in.states[0].q.data(), in.states[0].u.data());
+    add_torques(m, in.torques[i]);
+    m.mbderiv(qdot, udot);
+  });
 }
 
 // A full evaluation followed by the joint reactions of its result.
 void evaluation_and_reactions(benchmark::State& st, const std::string& name) {
-  Loaded& l = loaded(name);
-  std::vector<double> qdot(l.in.nq), udot(l.in.nu);
-  double force[32][3], torque[32][3];
-  int i = 0;
-  double t = 0.0;
-  for (auto _ : st) {
-    const qeltest::Posture& p = l.in.states[i];
-    l.m->mbstate(t, p.q.data(), p.u.data());
-    l.m->mbderiv(qdot.data(), udot.data());
-    l.m->mbreac(force, torque);
+  run(st, name, true, [](Module& m, const Inputs& in, int i, double t, double* qdot, double* udot) {
+    double force[32][3], torque[32][3];
+    m.mbstate(t, in.states[i].q.data(), in.states[i].u.data());
+    m.mbderiv(qdot, udot);
+    m.mbreac(force, torque);
     benchmark::DoNotOptimize(&force[0][0]);
     benchmark::DoNotOptimize(&torque[0][0]);
-    benchmark::ClobberMemory();
-    i = (i + 1) % kRing;
-    t += 1e-3;
-  }
+  });
 }
 
 const bool registered = [] {
