@@ -31,7 +31,7 @@ constexpr int kNoAnswer = -1;
 // The 6x6 remainder P_k (upper triangle, force components 0..2 then moment
 // components 3..5) is factored in place: after the call P holds nothing of
 // use, L[i][j] (i > j) the multipliers and d the six raw pivots.
-[[gnu::always_inline]] inline void factor_remainder(double (&P)[6][6], double (&L)[6][6], double (&d)[6]) {
+[[gnu::noinline]] void factor_remainder(double (&P)[6][6], double (&L)[6][6], double (&d)[6]) {
   for (int j = 0; j < 5; ++j) {
     d[j] = P[j][j];
     // A pivot below the tolerance (or NaN) only drops its couplings.
@@ -48,7 +48,7 @@ constexpr int kNoAnswer = -1;
 // zeros above L's diagonal and its unit diagonal are not multiplied; the
 // force part of the moment columns 3..5 is zero and is not written.
 template <bool kWithSkew>
-[[gnu::always_inline]] inline void carry_columns(const mat33& R, const mat33& SR, const double (&L)[6][6],
+[[gnu::noinline]] void carry_columns(const mat33& R, const mat33& SR, const double (&L)[6][6],
                                                  double (&w)[6][6]) {
   for (int r = 0; r < 3; ++r) {
     w[0][r] = (R[r][0] + R[r][1] * L[1][0]) + R[r][2] * L[2][0];
@@ -80,8 +80,8 @@ template <bool kWithSkew>
 // Enters sum_j d_j w_j w_j^T into slot n. Only the upper triangles of the
 // symmetric blocks are summed; the lower ones mirror them. A body's own
 // inertia joins with the first contribution that reaches its slot.
-template <int n, Arrival kArrival>
-[[gnu::always_inline]] inline void enter_contribution(const double (&w)[6][6], const double (&d)[6]) {
+template <Arrival kArrival>
+[[gnu::noinline]] void enter_contribution(int n, const double (&w)[6][6], const double (&d)[6]) {
   double sc[6][6];
   for (int j = 0; j < 6; ++j)
     for (int i = (j < 3 ? 0 : 3); i < 6; ++i) sc[j][i] = d[j] * w[j][i];
@@ -124,16 +124,29 @@ template <int n, Arrival kArrival>
     }
 }
 
+// What the pass does at an axis depends only on its kind: each root axis is
+// a kind of its own (0..5); a non-root axis's kind says whether it is a tip,
+// whether it is its joint's first axis and how its contribution arrives.
+// One copy of the code per kind, not per axis, keeps the pass small enough
+// to stay in the instruction cache.
+constexpr int axis_kind(int k) {
+  if (k < 6) return k;
+  return 6 + (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + 4 * static_cast<int>(arrival(k));
+}
+
 // One axis of the pass; returns 1 when its pivot failed.
-template <int k>
-[[gnu::always_inline]] inline int abi_axis(int routine) {
-  constexpr int j = axis_joint[k];
-  constexpr bool root = k < 6;
-  constexpr bool rot = root && k >= 3;  // root rotation about body 0's axis c
-  constexpr bool trans = root && k < 3;  // root translation along ground axis c
-  constexpr int c = rot ? k - 3 : k;
+template <int kKind>
+[[gnu::noinline]] int abi_axis(const int axis, int routine) {
+  constexpr bool root = kKind < 6;
+  const int k = root ? kKind : axis;
+  const int j = axis_joint[k];
+  constexpr bool rot = root && kKind >= 3;  // root rotation about body 0's axis c
+  constexpr bool trans = root && kKind < 3;  // root translation along ground axis c
+  constexpr int c = rot ? kKind - 3 : kKind;
   // A tip's articulated inertia is its own: M = m 1, H = m skew(b), J about the joint point.
-  constexpr bool tip = is_tip_axis(k);
+  constexpr bool tip = !root && ((kKind - 6) & 1) != 0;
+  constexpr bool first = !root && ((kKind - 6) & 2) != 0;
+  constexpr Arrival kArrival = root ? Arrival::kAssign : static_cast<Arrival>((kKind - 6) / 4);
   const double mass = params.body_mass[j];
   const mat33& M = abi.abi_inertia[0][k];
   const mat33& H = tip ? derived.body_mass_skew[k] : abi.abi_inertia[1][k];
@@ -178,7 +191,7 @@ template <int k>
       failed = 1;
     }
   }
-  if constexpr (k == 0) {
+  if constexpr (kKind == 0) {
     return failed;
   } else {
     // Gains; a root axis's component along itself stands for exactly 1.
@@ -212,14 +225,14 @@ template <int k>
 
     double L[6][6], d[6], w[6][6];
     factor_remainder(P, L, d);
-    if constexpr (root && k != 3) {
+    if constexpr (root && kKind != 3) {
       copy_columns(L, w);
     } else {
       const mat33& R = position.axis_local_rot[k];
-      if constexpr (is_first_axis(k)) carry_columns<true>(R, position.axis_skew_rot[k], L, w);
+      if constexpr (first) carry_columns<true>(R, position.axis_skew_rot[k], L, w);
       else carry_columns<false>(R, R, L, w);
     }
-    enter_contribution<inward_slot(k), arrival(k)>(w, d);
+    enter_contribution<kArrival>(axis_inward_slot[k], w, d);
     return failed;
   }
 }
@@ -230,7 +243,10 @@ void mbabiout(int routine) {
   if (control.abi_valid != 0) return;
   int failed = 0;
   // tip to root: the outer axes.
-  for_axes_down<nu - 1, kInnerTop + 1>([&](auto kc) { failed += abi_axis<decltype(kc)::value>(routine); });
+  for_axes_down<nu - 1, kInnerTop + 1>([&](auto kc) {
+    constexpr int k = decltype(kc)::value;
+    failed += abi_axis<axis_kind(k)>(k, routine);
+  });
   failed += mbabiin(routine);
   // The factors belong to these coordinates only if no pivot failed and the
   // host has no error on record.
@@ -242,7 +258,10 @@ void mbabiout(int routine) {
 int mbabiin(int routine) {
   int failed = 0;
   // tip to root: the remaining axes down to the root's first translation.
-  for_axes_down<kInnerTop, 0>([&](auto kc) { failed += abi_axis<decltype(kc)::value>(routine); });
+  for_axes_down<kInnerTop, 0>([&](auto kc) {
+    constexpr int k = decltype(kc)::value;
+    failed += abi_axis<axis_kind(k)>(k, routine);
+  });
   return failed;
 }
 

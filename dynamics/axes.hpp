@@ -35,6 +35,14 @@ constexpr int inward_slot(int k) {
   return is_first_axis(k) ? joint_last_axis[joint_inboard[axis_joint[k]]] : k - 1;
 }
 
+// inward_slot as a table, for sweeps that index it at run time.
+inline constexpr IntTable<nu> axis_inward_slot = [] {
+  IntTable<nu> t{};
+  for (int k = 1; k < nu; ++k) t.v[k] = inward_slot(k);
+  t.v[0] = -1;
+  return t;
+}();
+
 // How a tip-to-root sweep's value of axis k enters inward_slot(k): as the
 // slot's only value, as the first of several that reach a body, or added to
 // what is there.
