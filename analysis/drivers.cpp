@@ -4,6 +4,7 @@
 // their result, so that the module state and its results belong to it.
 #include "analysis/analysis.hpp"
 #include "model/records.hpp"
+#include "numerics/root.hpp"
 #include "qel_model.h"
 
 namespace qel {
@@ -80,7 +81,7 @@ extern "C" QEL_API void mbstatic(double t, double state[], const int lock[], dou
          root_work.jacobian, root_work.dwork, root_work.rwork, root_work.iwork, root_work.resid, n_evals,
          &rooterr);
   mbstaticfunc(state, param, root_work.resid);
-  *n_evals += 1;
+  mbrootcount(n_evals);
   mbang2st(state, state);
   *err = solve_outcome(rooterr, *n_evals, max_evals);
 }
@@ -100,7 +101,7 @@ extern "C" QEL_API void mbsteady(double t, double state[], const int lock[], dou
          root_work.jacobian, root_work.dwork, root_work.rwork, root_work.iwork, root_work.resid, n_evals,
          &rooterr);
   mbsteadyfunc(x, param, root_work.resid);
-  *n_evals += 1;
+  mbrootcount(n_evals);
   mbang2st(x, state);
   for (int i = 0; i < nu; ++i) state[nq + i] = x[nu + i];
   *err = solve_outcome(rooterr, *n_evals, max_evals);

@@ -77,7 +77,7 @@ void mbrootjac(qel_residual_fn fn, double* x, void* param, int nrows, int nx, co
     const double h = (std::fabs(x[j]) + 1.0) * delta;
     x[j] = h + x[j];
     fn(x, param, fwork);
-    ++*n_evals;
+    qel::mbrootcount(n_evals);
     x[j] = saved;
     for (int i = 0; i < nrows; ++i) {
       const double diff = fwork[i] - fbase[i];
@@ -114,7 +114,7 @@ void mbrootstep(qel_residual_fn fn, const double* x, void* param, int nf, int k,
     ++count;
     for (int j = 0; j < nx; ++j) xnew[j] = x[j] - (dx[j] * lambda) * alpha;
     fn(xnew, param, ftrial);
-    ++*n_evals;
+    qel::mbrootcount(n_evals);
     if (final) return;
     const Measures t = measure(xnew, nx, ftrial, nf, k, useMax);
     // Each trial is compared with the one before it.
@@ -243,7 +243,7 @@ extern "C" QEL_API void mbroot(qel_residual_fn fn, double x[], void* param, int 
   for (int j = 0; j < nx; ++j) w.colmap[j] = j;
 
   fn(x, param, f);
-  ++*n_evals;
+  qel::mbrootcount(n_evals);
   Measures cur = measure(x, nx, f, nf, k, useMax);
   double delta = 1e-6;
   bool out_of_evals = false;

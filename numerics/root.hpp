@@ -2,9 +2,18 @@
 // Residuals 0 .. nf-k-1 are required, nf-k .. nf-1 desired (k = |nk|).
 #pragma once
 
+#include <limits>
+
 #include "qel_model.h"
 
 namespace qel {
+
+// One more evaluation in *n_evals. A budget of INT_MAX means no limit to some
+// hosts, and the count may run past the budget within an iteration: it then
+// stops at INT_MAX instead of overflowing.
+inline void mbrootcount(int* n_evals) {
+  if (*n_evals < std::numeric_limits<int>::max()) ++*n_evals;
+}
 
 // hard: largest |f| of the required residuals; softmax: largest |f| of the
 // desired ones; soft: their sum of magnitudes, or softmax when useMax. An
