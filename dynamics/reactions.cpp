@@ -70,6 +70,11 @@ template <int... B>
 }
 
 }  // namespace
+
+#ifdef QEL_FUZZ
+// The fuzz harness starts every input from load-time tables.
+void fuzz_reset_reactions() { reac = {}; }
+#endif
 }  // namespace qel
 
 using namespace qel;

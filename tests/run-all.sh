@@ -12,3 +12,7 @@ for variant in release sanitize; do
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure
 done
+
+# The interface fuzzer (clang, libFuzzer): replays the kept crash inputs, then
+# fuzzes each model for QEL_FUZZ_SECONDS (default 60).
+bash tests/fuzz/run.sh
