@@ -4,7 +4,14 @@
 // P_k = IA_k - IA_k s_k s_k^T IA_k / D_k), factor P_k as L D L^T without row
 // exchanges and carry each column of L into the next slot's frame and
 // reference point, where sum d_j w_j w_j^T adds to that slot's inertia.
-// Every step is instantiated per axis, so the joint-kind tests fold away.
+//
+// Axes of one height above the tips are independent: the pass runs level by
+// level, each step for every axis of the level before the next step, so the
+// long chains of divisions in their factorizations overlap. Each axis still
+// does exactly the arithmetic of a descending visit; what depends on order
+// is kept: the contributions to a body with several child joints are held
+// and entered, highest joint first, when that body's axis starts, and pivot
+// failures are reported in descending axis order at the end of the pass.
 #include "dynamics/abi.hpp"
 
 #include "dynamics/axes.hpp"
@@ -14,6 +21,8 @@
 #include "model/state.hpp"
 #include "numerics/vec3.hpp"
 
+#include <utility>
+
 namespace qel {
 
 ArticulatedInertia abi = {};
@@ -22,8 +31,8 @@ namespace {
 
 constexpr double kPivotTol = 1e-13;
 
-// mbabiin takes over from this axis down; where the split lies changes nothing.
-constexpr int kInnerTop = nu / 2 - 1;
+// mbabiin takes over with the root's levels; where the split lies changes nothing.
+constexpr int kInnerLevel = axis_height[5];
 
 // What the closing query leaves when the host's callback writes no code.
 constexpr int kNoAnswer = -1;
@@ -31,16 +40,27 @@ constexpr int kNoAnswer = -1;
 // The 6x6 remainder P_k (upper triangle, force components 0..2 then moment
 // components 3..5) is factored in place: after the call P holds nothing of
 // use, L[i][j] (i > j) the multipliers and d the six raw pivots.
-[[gnu::noinline]] void factor_remainder(double (&P)[6][6], double (&L)[6][6], double (&d)[6]) {
-  for (int j = 0; j < 5; ++j) {
-    d[j] = P[j][j];
-    // A pivot below the tolerance (or NaN) only drops its couplings.
-    const double inv = d[j] >= kPivotTol ? 1.0 / d[j] : 0.0;
-    for (int i = j + 1; i < 6; ++i) L[i][j] = P[j][i] * inv;
-    for (int i = j + 1; i < 6; ++i)
-      for (int l = i; l < 6; ++l) P[i][l] -= L[i][j] * P[j][l];
-  }
-  d[5] = P[5][5];
+struct AxisWork {
+  double P[6][6];  // remainder, upper triangle
+  double L[6][6];  // multipliers below the diagonal
+  double d[6];     // raw pivots
+  double w[6][6];  // carried columns: w[j] is column j
+};
+
+// Factors the n remainders of a level, column by column across the level.
+[[gnu::noinline]] void factor_level(AxisWork* x, int n) {
+  for (int j = 0; j < 5; ++j)
+    for (int m = 0; m < n; ++m) {
+      double(&P)[6][6] = x[m].P;
+      double(&L)[6][6] = x[m].L;
+      x[m].d[j] = P[j][j];
+      // A pivot below the tolerance (or NaN) only drops its couplings.
+      const double inv = P[j][j] >= kPivotTol ? 1.0 / P[j][j] : 0.0;
+      for (int i = j + 1; i < 6; ++i) L[i][j] = P[j][i] * inv;
+      for (int i = j + 1; i < 6; ++i)
+        for (int l = i; l < 6; ++l) P[i][l] -= L[i][j] * P[j][l];
+    }
+  for (int m = 0; m < n; ++m) x[m].d[5] = x[m].P[5][5];
 }
 
 // w[j] = X_k l_j for the columns l_j of the unit lower-triangular L, with
@@ -126,28 +146,49 @@ template <Arrival kArrival>
 
 // What the pass does at an axis depends only on its kind: each root axis is
 // a kind of its own (0..5); a non-root axis's kind says whether it is a tip,
-// whether it is its joint's first axis and how its contribution arrives.
-// One copy of the code per kind, not per axis, keeps the pass small enough
-// to stay in the instruction cache.
+// whether it is its joint's first axis, whether its contribution is held and
+// how it arrives. One copy of the code per kind, not per axis, keeps the pass
+// small enough to stay in the instruction cache.
 constexpr int axis_kind(int k) {
   if (k < 6) return k;
-  return 6 + (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + 4 * static_cast<int>(arrival(k));
+  return 6 + (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + (is_held(k) ? 4 : 0) +
+         8 * static_cast<int>(arrival(k));
 }
 
-// One axis of the pass; returns 1 when its pivot failed.
 template <int kKind>
-[[gnu::noinline]] int abi_axis(const int axis, int routine) {
-  constexpr bool root = kKind < 6;
+struct Kind {
+  static constexpr bool root = kKind < 6;
+  static constexpr bool rot = root && kKind >= 3;   // root rotation about body 0's axis c
+  static constexpr bool trans = root && kKind < 3;  // root translation along ground axis c
+  static constexpr int c = rot ? kKind - 3 : kKind;
+  static constexpr bool tip = !root && ((kKind - 6) & 1) != 0;
+  static constexpr bool first = !root && ((kKind - 6) & 2) != 0;
+  static constexpr bool held = !root && ((kKind - 6) & 4) != 0;
+  static constexpr Arrival arrives = root ? Arrival::kAssign : static_cast<Arrival>((kKind - 6) / 8);
+};
+
+// The held contributions enter slot n, highest joint first; a body's own
+// inertia joins with the first.
+template <int n>
+[[gnu::always_inline]] inline void gather() {
+  if constexpr (contributor_count(n) > 1) {
+    for_axes_down<nu - 1, n + 1>([&](auto cc) {
+      constexpr int c = decltype(cc)::value;
+      if constexpr (inward_slot(c) == n)
+        enter_contribution<arrival(c)>(n, abi.abi_prop_col[held_index[c]], abi.abi_prop_pivot[held_index[c]]);
+    });
+  }
+}
+
+// Axis k up to its remainder: column, pivot test, gains, P.
+template <int kKind>
+[[gnu::noinline]] void axis_remainder(const int axis, AxisWork& x) {
+  using K = Kind<kKind>;
+  constexpr bool root = K::root, rot = K::rot, trans = K::trans, tip = K::tip;
+  constexpr int c = K::c;
   const int k = root ? kKind : axis;
-  const int j = axis_joint[k];
-  constexpr bool rot = root && kKind >= 3;  // root rotation about body 0's axis c
-  constexpr bool trans = root && kKind < 3;  // root translation along ground axis c
-  constexpr int c = rot ? kKind - 3 : kKind;
   // A tip's articulated inertia is its own: M = m 1, H = m skew(b), J about the joint point.
-  constexpr bool tip = !root && ((kKind - 6) & 1) != 0;
-  constexpr bool first = !root && ((kKind - 6) & 2) != 0;
-  constexpr Arrival kArrival = root ? Arrival::kAssign : static_cast<Arrival>((kKind - 6) / 4);
-  const double mass = params.body_mass[j];
+  const double mass = params.body_mass[axis_joint[k]];
   const mat33& M = abi.abi_inertia[0][k];
   const mat33& H = tip ? derived.body_mass_skew[k] : abi.abi_inertia[1][k];
   const mat33& J = tip ? derived.joint_inertia[k] : abi.abi_inertia[2][k];
@@ -173,67 +214,85 @@ template <int kKind>
     D = M[c][c];
   }
 
-  // Pivot test; NaN fails. A failed non-root pivot stays raw in its slot
-  // (reported under mbderiv's number whoever began the evaluation); a failed
-  // root pivot leaves the slot as an earlier pass left it.
-  int failed = 0;
+  // Pivot test; NaN fails. A failed non-root pivot stays raw in its slot; a
+  // failed root pivot leaves the slot as an earlier pass left it.
   const bool pass = D >= kPivotTol;
-  if constexpr (!root) {
-    abi.axis_pivot_inv[k] = pass ? 1.0 / D : D;
-    if (!pass) {
-      mbseterr(QEL_R_MBDERIV, QEL_E_SMALL_PIVOT);
-      failed = 1;
+  abi.axis_pivot_failed[k] = pass ? 0 : 1;
+  if constexpr (!root) abi.axis_pivot_inv[k] = pass ? 1.0 / D : D;
+  else if (pass) abi.axis_pivot_inv[k] = 1.0 / D;
+  if constexpr (kKind == 0) return;
+
+  // Gains; a root axis's component along itself stands for exactly 1.
+  const double pinv = abi.axis_pivot_inv[k];
+  double g0[3], g1[3];
+  mbvmul(pinv, a, g0);
+  mbvmul(pinv, b, g1);
+  for (int r = 0; r < 3; ++r) {
+    if (!(trans && r == c)) abi.abi_gain[0][k][r] = g0[r];
+    if (!(rot && r == c)) abi.abi_gain[1][k][r] = g1[r];
+  }
+
+  // Remainder, upper triangles of M and J. In a root axis's own row and
+  // column the column value is subtracted as if D_k / D_k were exactly 1.
+  double(&P)[6][6] = x.P;
+  for (int r = 0; r < 3; ++r) {
+    for (int s = r; s < 3; ++s) {
+      const double m0 = tip ? (r == s ? mass : 0.0) : M[r][s];
+      const double sub = trans && s == c ? a[r] : trans && r == c ? a[s] : a[r] * g0[s];
+      P[r][s] = m0 - sub;
     }
-  } else {
-    if (pass) abi.axis_pivot_inv[k] = 1.0 / D;
-    if (!pass) {
-      mbseterr(routine, QEL_E_SMALL_PIVOT);
-      failed = 1;
+    for (int s = 0; s < 3; ++s) {
+      const double sub = rot && s == c ? a[r] : trans && r == c ? b[s] : a[r] * g1[s];
+      P[r][3 + s] = H[r][s] - sub;
+    }
+    for (int s = r; s < 3; ++s) {
+      const double sub = rot && s == c ? b[r] : rot && r == c ? b[s] : b[r] * g1[s];
+      P[3 + r][3 + s] = J[r][s] - sub;
     }
   }
-  if constexpr (kKind == 0) {
-    return failed;
+}
+
+// Axis k's factored remainder, carried into its target slot and entered
+// there, or held for it.
+template <int kKind>
+[[gnu::noinline]] void axis_contribute(const int axis, AxisWork& x) {
+  using K = Kind<kKind>;
+  const int k = K::root ? kKind : axis;
+  if constexpr (K::root && kKind != 3) {
+    copy_columns(x.L, x.w);
   } else {
-    // Gains; a root axis's component along itself stands for exactly 1.
-    const double pinv = abi.axis_pivot_inv[k];
-    double g0[3], g1[3];
-    mbvmul(pinv, a, g0);
-    mbvmul(pinv, b, g1);
-    for (int r = 0; r < 3; ++r) {
-      if (!(trans && r == c)) abi.abi_gain[0][k][r] = g0[r];
-      if (!(rot && r == c)) abi.abi_gain[1][k][r] = g1[r];
+    const mat33& R = position.axis_local_rot[k];
+    if constexpr (K::first) carry_columns<true>(R, position.axis_skew_rot[k], x.L, x.w);
+    else carry_columns<false>(R, R, x.L, x.w);
+  }
+  if constexpr (K::held) {
+    const int h = held_index[k];
+    for (int j = 0; j < 6; ++j) {
+      abi.abi_prop_pivot[h][j] = x.d[j];
+      for (int i = 0; i < 6; ++i) abi.abi_prop_col[h][j][i] = x.w[j][i];
     }
+  } else {
+    enter_contribution<K::arrives>(axis_inward_slot[k], x.w, x.d);
+  }
+}
 
-    // Remainder, upper triangles of M and J. In a root axis's own row and
-    // column the column value is subtracted as if D_k / D_k were exactly 1.
-    double P[6][6];
-    for (int r = 0; r < 3; ++r) {
-      for (int s = r; s < 3; ++s) {
-        const double m0 = tip ? (r == s ? mass : 0.0) : M[r][s];
-        const double sub = trans && s == c ? a[r] : trans && r == c ? a[s] : a[r] * g0[s];
-        P[r][s] = m0 - sub;
-      }
-      for (int s = 0; s < 3; ++s) {
-        const double sub = rot && s == c ? a[r] : trans && r == c ? b[s] : a[r] * g1[s];
-        P[r][3 + s] = H[r][s] - sub;
-      }
-      for (int s = r; s < 3; ++s) {
-        const double sub = rot && s == c ? b[r] : rot && r == c ? b[s] : b[r] * g1[s];
-        P[3 + r][3 + s] = J[r][s] - sub;
-      }
-    }
+// One level of the pass, each step for all its axes before the next.
+template <int level, int... I>
+[[gnu::always_inline]] inline void run_level(std::integer_sequence<int, I...>) {
+  AxisWork x[sizeof...(I)];
+  (gather<level_axis(level, I)>(), ...);
+  (axis_remainder<axis_kind(level_axis(level, I))>(level_axis(level, I), x[I]), ...);
+  if constexpr (level < nlevel - 1) {
+    factor_level(x, static_cast<int>(sizeof...(I)));
+    (axis_contribute<axis_kind(level_axis(level, I))>(level_axis(level, I), x[I]), ...);
+  }
+}
 
-    double L[6][6], d[6], w[6][6];
-    factor_remainder(P, L, d);
-    if constexpr (root && kKind != 3) {
-      copy_columns(L, w);
-    } else {
-      const mat33& R = position.axis_local_rot[k];
-      if constexpr (first) carry_columns<true>(R, position.axis_skew_rot[k], L, w);
-      else carry_columns<false>(R, R, L, w);
-    }
-    enter_contribution<kArrival>(axis_inward_slot[k], w, d);
-    return failed;
+template <int First, int Last>
+[[gnu::always_inline]] inline void run_levels() {
+  if constexpr (First <= Last) {
+    run_level<First>(std::make_integer_sequence<int, level_width(First)>{});
+    run_levels<First + 1, Last>();
   }
 }
 
@@ -241,13 +300,9 @@ template <int kKind>
 
 void mbabiout(int routine) {
   if (control.abi_valid != 0) return;
-  int failed = 0;
-  // tip to root: the outer axes.
-  for_axes_down<nu - 1, kInnerTop + 1>([&](auto kc) {
-    constexpr int k = decltype(kc)::value;
-    failed += abi_axis<axis_kind(k)>(k, routine);
-  });
-  failed += mbabiin(routine);
+  // tip to root: the levels below the root.
+  run_levels<0, kInnerLevel - 1>();
+  const int failed = mbabiin(routine);
   // The factors belong to these coordinates only if no pivot failed and the
   // host has no error on record.
   int last_routine = 0, last_code = kNoAnswer;
@@ -256,12 +311,16 @@ void mbabiout(int routine) {
 }
 
 int mbabiin(int routine) {
+  // tip to root: the root's levels, down to its first translation.
+  run_levels<kInnerLevel, nlevel - 1>();
+  // Each failed pivot reports once, in descending axis order: a non-root
+  // axis under mbderiv's number whoever began the evaluation.
   int failed = 0;
-  // tip to root: the remaining axes down to the root's first translation.
-  for_axes_down<kInnerTop, 0>([&](auto kc) {
-    constexpr int k = decltype(kc)::value;
-    failed += abi_axis<axis_kind(k)>(k, routine);
-  });
+  for (int k = nu - 1; k >= 0; --k) {
+    if (abi.axis_pivot_failed[k] == 0) continue;
+    mbseterr(k >= 6 ? QEL_R_MBDERIV : routine, QEL_E_SMALL_PIVOT);
+    ++failed;
+  }
   return failed;
 }
 

@@ -6,7 +6,7 @@
 // the axis (root axes 0..2: ground axes).
 #pragma once
 
-#include "model/topology.hpp"
+#include "dynamics/axes.hpp"
 
 namespace qel {
 
@@ -18,6 +18,10 @@ struct ArticulatedInertia {
                                        //   a root axis's component along itself is an implicit 1, axis 0 unused
   double abi_inertia[3][nu][3][3];     // (3 x nu x 3 x 3) blocks M, H, J of IA_k as the contributions of
                                        //   the outboard axes arrive (tips read their own inertia instead)
+  double abi_prop_col[nheld][6][6];    // (nheld x 6 x 6) carried columns w_j of the contributions held for
+                                       //   a body with several child joints, by held_index
+  double abi_prop_pivot[nheld][6];     // (nheld x 6) their pivots d_j
+  int axis_pivot_failed[nu];           // (nu) 1 where this pass's pivot test failed
 };
 
 extern ArticulatedInertia abi;

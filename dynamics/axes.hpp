@@ -56,6 +56,60 @@ constexpr Arrival arrival(int k) {
 // The last axis of a body without children: nothing reaches it from outboard.
 constexpr bool is_tip_axis(int k) { return k == joint_last_axis[axis_joint[k]] && !has_children(axis_joint[k]); }
 
+// How many axes' values reach slot n in a tip-to-root sweep.
+constexpr int contributor_count(int n) {
+  int c = 0;
+  for (int k = n + 1; k < nu; ++k) c += inward_slot(k) == n ? 1 : 0;
+  return c;
+}
+
+// Height of axis k above the tips: 0 for a tip, else one more than the
+// highest axis whose value reaches slot k. Axes of one height are independent.
+inline constexpr IntTable<nu> axis_height = [] {
+  IntTable<nu> h{};
+  for (int k = nu - 1; k >= 0; --k) {
+    h.v[k] = 0;
+    for (int c = k + 1; c < nu; ++c)
+      if (inward_slot(c) == k && h.v[c] + 1 > h.v[k]) h.v[k] = h.v[c] + 1;
+  }
+  return h;
+}();
+
+inline constexpr int nlevel = axis_height[0] + 1;
+
+constexpr int level_width(int level) {
+  int n = 0;
+  for (int k = 0; k < nu; ++k) n += axis_height[k] == level ? 1 : 0;
+  return n;
+}
+
+// The i-th axis of height level, in descending order.
+constexpr int level_axis(int level, int i) {
+  for (int k = nu - 1; k >= 0; --k)
+    if (axis_height[k] == level && i-- == 0) return k;
+  return -1;
+}
+
+// A value for a slot that several axes reach is held until that slot's axis
+// starts, so that the values enter in descending order whatever the schedule.
+constexpr bool is_held(int k) { return k >= 1 && contributor_count(inward_slot(k)) > 1; }
+
+inline constexpr IntTable<nu> held_index = [] {
+  IntTable<nu> t{};
+  int n = 0;
+  for (int k = nu - 1; k >= 0; --k) t.v[k] = is_held(k) ? n++ : -1;
+  return t;
+}();
+
+inline constexpr int nheld = [] {
+  int n = 0;
+  for (int k = 0; k < nu; ++k) n += is_held(k) ? 1 : 0;
+  return n;
+}();
+
+static_assert(nheld > 0, "body 0 has several child joints");
+static_assert(level_width(nlevel - 1) == 1 && level_axis(nlevel - 1, 0) == 0, "axis 0 closes a sweep alone");
+
 template <int K>
 using AxisConst = std::integral_constant<int, K>;
 
