@@ -94,6 +94,46 @@ inline void add_rotated(const double* base, const mat33& R, const double* v, dou
   mbvadd(base, d, out);
 }
 
+// One joint of the position sweep. The code is shared by all joints of a
+// kind, not repeated per joint: the whole sweep then stays in the
+// instruction cache.
+template <int kType>
+[[gnu::noinline]] void position_joint(const int j, double* moment) {
+  PositionTables& P = position;
+  const double* q = P.state_q;
+  const int f = joint_first_axis[j], l = f + dof_of_type(kType) - 1, p = joint_inboard[j];
+  const mat33& Rp = P.body_rot[p];
+  double g[3];
+  mbvcopy(P.body_gravity[p], g);
+  const mat33* F = &Rp;
+  for (int k = f; k <= l; ++k) {
+    const double s = std::sin(q[k]), c = std::cos(q[k]);
+    P.q_sincos[k - 6][0] = s;
+    P.q_sincos[k - 6][1] = c;
+    mat33& A = P.axis_local_rot[k];
+    axis_rotation(params.joint_pin[k], s, c, A);
+    mat_tvec(A, g, g);
+    mat_mul(*F, A, P.axis_frame_rot[k]);
+    F = &P.axis_frame_rot[k];
+  }
+  mbvcopy(g, P.body_gravity[j]);
+  mat_copy(P.axis_frame_rot[l], P.body_rot[j]);
+
+  const mat33& Af = P.axis_local_rot[f];
+  mat_tvec(Af, params.inboard_to_joint[j], P.axis_load_arm[f]);
+  if constexpr (kType == kPinJoint) mbvsub(P.axis_load_arm[f], params.body_to_joint[j], P.axis_load_arm[f]);
+  skew_times(derived.inboard_offset[f], Af, P.axis_skew_rot[f]);
+
+  double J[3];
+  add_rotated(P.axis_pos[cm_slot(p)], Rp, params.inboard_to_joint[j], J);
+  if constexpr (kType == kThreeRotation) mbvcopy(J, P.axis_pos[f]);
+  below_joint(J, P.body_rot[j], params.body_to_joint[j], P.axis_pos[l]);
+  mbvcopy(P.axis_pos[l], P.body_pos[j]);
+  double mp[3];
+  mbvmul(params.body_mass[j], P.body_pos[j], mp);
+  mbvadd(moment, mp, moment);
+}
+
 void position_stage() {
   PositionTables& P = position;
   const double* q = P.state_q;
@@ -117,37 +157,7 @@ void position_stage() {
   // root to tip: rotations, frames, gravity, load arms, positions, mass moment.
   root_to_tip([&](auto jc) {
     constexpr int j = decltype(jc)::value;
-    constexpr int f = joint_first_axis[j], l = joint_last_axis[j], p = joint_inboard[j];
-    const mat33& Rp = P.body_rot[p];
-    double g[3];
-    mbvcopy(P.body_gravity[p], g);
-    const mat33* F = &Rp;
-    for (int k = f; k <= l; ++k) {
-      const double s = std::sin(q[k]), c = std::cos(q[k]);
-      P.q_sincos[k - 6][0] = s;
-      P.q_sincos[k - 6][1] = c;
-      mat33& A = P.axis_local_rot[k];
-      axis_rotation(params.joint_pin[k], s, c, A);
-      mat_tvec(A, g, g);
-      mat_mul(*F, A, P.axis_frame_rot[k]);
-      F = &P.axis_frame_rot[k];
-    }
-    mbvcopy(g, P.body_gravity[j]);
-    mat_copy(P.axis_frame_rot[l], P.body_rot[j]);
-
-    const mat33& Af = P.axis_local_rot[f];
-    mat_tvec(Af, params.inboard_to_joint[j], P.axis_load_arm[f]);
-    if constexpr (joint_type[j] == kPinJoint) mbvsub(P.axis_load_arm[f], params.body_to_joint[j], P.axis_load_arm[f]);
-    skew_times(derived.inboard_offset[f], Af, P.axis_skew_rot[f]);
-
-    double J[3];
-    add_rotated(P.axis_pos[cm_slot(p)], Rp, params.inboard_to_joint[j], J);
-    if constexpr (joint_type[j] == kThreeRotation) mbvcopy(J, P.axis_pos[f]);
-    below_joint(J, P.body_rot[j], params.body_to_joint[j], P.axis_pos[l]);
-    mbvcopy(P.axis_pos[l], P.body_pos[j]);
-    double mp[3];
-    mbvmul(params.body_mass[j], P.body_pos[j], mp);
-    mbvadd(moment, mp, moment);
+    position_joint<joint_type[j]>(j, moment);
   });
 
   // Without mass there is no mass centre to divide out; zero stands for it.
@@ -227,6 +237,32 @@ inline void body_rate_terms(int b) {
   ww[8 * nbody + b] = -(yy + zz);
 }
 
+// One joint of the velocity sweep, shared by all joints of a kind.
+template <int kType>
+[[gnu::noinline]] void velocity_joint(const int j, const double* u) {
+  VelocityTables& V = velocity;
+  const PositionTables& P = position;
+  const int f = joint_first_axis[j], l = f + dof_of_type(kType) - 1, p = joint_inboard[j];
+  const double* wp = V.body_angvel[p];
+  const double* w = wp;
+  for (int k = f; k <= l; ++k) {
+    mbvmul(u[k], params.joint_pin[k], V.axis_pin_rate[k]);
+    double t[3];
+    mat_tvec(P.axis_local_rot[k], w, t);
+    mbvadd(t, V.axis_pin_rate[k], V.axis_angvel[k]);
+    w = V.axis_angvel[k];
+  }
+  mbvcopy(w, V.body_angvel[j]);
+  mbvcross(wp, params.inboard_to_joint[j], V.joint_arm_vel[f]);
+  body_rate_terms(j);
+
+  double vj[3];
+  add_rotated(V.axis_linvel[cm_slot(p)], P.body_rot[p], V.joint_arm_vel[f], vj);
+  if constexpr (kType == kThreeRotation) mbvcopy(vj, V.axis_linvel[f]);
+  add_rotated(vj, P.body_rot[j], V.cm_rel_vel[j], V.axis_linvel[l]);
+  mbvcopy(V.axis_linvel[l], V.body_vel[j]);
+}
+
 void velocity_stage(const double* u) {
   VelocityTables& V = velocity;
   const PositionTables& P = position;
@@ -242,25 +278,7 @@ void velocity_stage(const double* u) {
   // root to tip: pin rates, angular velocities, rate terms, linear velocities.
   root_to_tip([&](auto jc) {
     constexpr int j = decltype(jc)::value;
-    constexpr int f = joint_first_axis[j], l = joint_last_axis[j], p = joint_inboard[j];
-    const double* wp = V.body_angvel[p];
-    const double* w = wp;
-    for (int k = f; k <= l; ++k) {
-      mbvmul(u[k], params.joint_pin[k], V.axis_pin_rate[k]);
-      double t[3];
-      mat_tvec(P.axis_local_rot[k], w, t);
-      mbvadd(t, V.axis_pin_rate[k], V.axis_angvel[k]);
-      w = V.axis_angvel[k];
-    }
-    mbvcopy(w, V.body_angvel[j]);
-    mbvcross(wp, params.inboard_to_joint[j], V.joint_arm_vel[f]);
-    body_rate_terms(j);
-
-    double vj[3];
-    add_rotated(V.axis_linvel[cm_slot(p)], P.body_rot[p], V.joint_arm_vel[f], vj);
-    if constexpr (joint_type[j] == kThreeRotation) mbvcopy(vj, V.axis_linvel[f]);
-    add_rotated(vj, P.body_rot[j], V.cm_rel_vel[j], V.axis_linvel[l]);
-    mbvcopy(V.axis_linvel[l], V.body_vel[j]);
+    velocity_joint<joint_type[j]>(j, u);
   });
 
   coordinate_derivatives();
