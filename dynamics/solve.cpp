@@ -15,6 +15,80 @@
 
 namespace qel {
 
+namespace {
+
+// A non-root axis's part in the solve depends only on whether it is a tip,
+// whether it is its joint's first axis and how its loads arrive inward: one
+// copy of the code per kind keeps both sweeps in the instruction cache.
+constexpr int sweep_kind(int k) {
+  return (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + 4 * static_cast<int>(arrival(k));
+}
+
+// Axis k of the inward sweep: its reduced force e[k], and its residual
+// loads carried into its inward slot.
+template <int kKind>
+[[gnu::noinline]] void reduce_axis(const int k, double* e, double (*F)[3], double (*N)[3]) {
+  constexpr bool tip = (kKind & 1) != 0, first = (kKind & 2) != 0;
+  constexpr Arrival arrives = static_cast<Arrival>(kKind / 4);
+  const double* gf = forces.gen_force;
+  const double(*gF)[3] = abi.abi_gain[0];
+  const double(*gN)[3] = abi.abi_gain[1];
+  const int t = axis_inward_slot[k];
+  double Fk[3], Nk[3];
+  if constexpr (tip) {
+    e[k] = gf[k];
+    mbvmul(e[k], gF[k], Fk);
+    mbvmul(e[k], gN[k], Nk);
+  } else {
+    e[k] = gf[k] - dot3(params.joint_pin[k], N[k]);
+    mbvaxpy(e[k], gF[k], F[k], Fk);
+    mbvaxpy(e[k], gN[k], N[k], Nk);
+  }
+  const mat33& A = position.axis_local_rot[k];
+  double f[3], m[3];
+  mat_vec(A, Fk, f);
+  mat_vec(A, Nk, m);
+  if constexpr (first) {
+    double s[3];
+    mat_vec(position.axis_skew_rot[k], Fk, s);
+    mbvadd(m, s, m);
+  }
+  if constexpr (arrives == Arrival::kAtBody) {
+    mbvadd(F[t], f, F[t]);
+    mbvadd(N[t], m, N[t]);
+  } else {
+    mbvcopy(f, F[t]);
+    mbvcopy(m, N[t]);
+  }
+}
+
+// Axis k of the outward sweep: udot[k] from the accelerations carried out.
+template <int kKind>
+[[gnu::noinline]] void solve_axis(const int k, const double* e, double (*alpha)[3], double (*acc)[3]) {
+  constexpr bool tip = (kKind & 1) != 0, first = (kKind & 2) != 0;
+  const double(*gF)[3] = abi.abi_gain[0];
+  const double(*gN)[3] = abi.abi_gain[1];
+  double* ud = results.state_udot;
+  const int pred = axis_inward_slot[k];
+  const mat33& A = position.axis_local_rot[k];
+  double al[3], ac[3];
+  mat_tvec(A, alpha[pred], al);
+  mat_tvec(A, acc[pred], ac);
+  if constexpr (first) {
+    // The joint point moves with the inboard body's rotation.
+    double s[3];
+    mat_tvec(position.axis_skew_rot[k], alpha[pred], s);
+    mbvadd(ac, s, ac);
+  }
+  ud[k] = e[k] * abi.axis_pivot_inv[k] - (dot3(gF[k], ac) + dot3(gN[k], al));
+  if constexpr (!tip) {
+    mbvaxpy(ud[k], params.joint_pin[k], al, alpha[k]);
+    mbvcopy(ac, acc[k]);
+  }
+}
+
+}  // namespace
+
 void mbsolveudot(int routine, double* udot) {
   mbdynprep(routine);
   const double* gf = forces.gen_force;
@@ -31,33 +105,7 @@ void mbsolveudot(int routine, double* udot) {
   // tip to root: reduce gen_force and carry the residual loads inward.
   for_axes_down<nu - 1, 6>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    constexpr int t = inward_slot(k);
-    double Fk[3], Nk[3];
-    if constexpr (is_tip_axis(k)) {
-      e[k] = gf[k];
-      mbvmul(e[k], gF[k], Fk);
-      mbvmul(e[k], gN[k], Nk);
-    } else {
-      e[k] = gf[k] - dot3(params.joint_pin[k], N[k]);
-      mbvaxpy(e[k], gF[k], F[k], Fk);
-      mbvaxpy(e[k], gN[k], N[k], Nk);
-    }
-    const mat33& A = position.axis_local_rot[k];
-    double f[3], m[3];
-    mat_vec(A, Fk, f);
-    mat_vec(A, Nk, m);
-    if constexpr (is_first_axis(k)) {
-      double s[3];
-      mat_vec(position.axis_skew_rot[k], Fk, s);
-      mbvadd(m, s, m);
-    }
-    if constexpr (arrival(k) == Arrival::kAtBody) {
-      mbvadd(F[t], f, F[t]);
-      mbvadd(N[t], m, N[t]);
-    } else {
-      mbvcopy(f, F[t]);
-      mbvcopy(m, N[t]);
-    }
+    reduce_axis<sweep_kind(k)>(k, e, F, N);
   });
 
   // Root reduction: rotations 5, 4, 3 in body 0's frame, then the
@@ -86,22 +134,7 @@ void mbsolveudot(int routine, double* udot) {
   // root to tip: carry the accelerations out and solve each axis.
   for_axes_up<6, nu - 1>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    constexpr int pred = inward_slot(k);
-    const mat33& A = position.axis_local_rot[k];
-    double al[3], ac[3];
-    mat_tvec(A, alpha[pred], al);
-    mat_tvec(A, acc[pred], ac);
-    if constexpr (is_first_axis(k)) {
-      // The joint point moves with the inboard body's rotation.
-      double s[3];
-      mat_tvec(position.axis_skew_rot[k], alpha[pred], s);
-      mbvadd(ac, s, ac);
-    }
-    ud[k] = e[k] * pinv[k] - (dot3(gF[k], ac) + dot3(gN[k], al));
-    if constexpr (!is_tip_axis(k)) {
-      mbvaxpy(ud[k], params.joint_pin[k], al, alpha[k]);
-      mbvcopy(ac, acc[k]);
-    }
+    solve_axis<sweep_kind(k)>(k, e, alpha, acc);
   });
 
   for (int k = 0; k < nu; ++k) udot[k] = ud[k];
