@@ -19,12 +19,13 @@ namespace {
 
 // Body b's results from the udot parts of its angular acceleration (alpha_u)
 // and mass-centre acceleration (acc_u), both in its own frame, at slot l.
-template <int b>
-[[gnu::always_inline]] inline void body_results(const double* alpha_u, const double* acc_u, const mat33& rot) {
-  constexpr int l = joint_last_axis[b];
+template <bool kRootBody>
+[[gnu::always_inline]] inline void body_results(const int b, const double* alpha_u, const double* acc_u,
+                                                const mat33& rot) {
+  const int l = joint_last_axis[b];
   double* al = results.body_angacc[b];
   // Body 0's angular speeds are its angular velocity: no velocity-product term.
-  if constexpr (b == 0) mbvcopy(alpha_u, al);
+  if constexpr (kRootBody) mbvcopy(alpha_u, al);
   else mbvadd(alpha_u, forces.velprod_ang[l], al);
 
   // skew(alpha) + skew(w)^2 from the products of w.
@@ -43,6 +44,42 @@ template <int b>
 
   mbvadd(acc_u, forces.velprod_lin[l], results.body_acc_local[b]);
   mat_vec(rot, results.body_acc_local[b], results.body_acc[b]);
+}
+
+// A non-root axis's part in the sweep depends only on whether it is its
+// joint's first and whether its last axis: one copy of the code per kind.
+constexpr int accel_kind(int k) {
+  return (is_first_axis(k) ? 1 : 0) + (k == joint_last_axis[axis_joint[k]] ? 2 : 0);
+}
+
+// Axis k: the udot parts of its frame's angular acceleration and of the
+// point it carries, and the body's results at the joint's last axis.
+template <int kKind>
+[[gnu::noinline]] void accel_axis(const int k, double (*alpha_u)[3], double (*acc_u)[3]) {
+  constexpr bool first = (kKind & 1) != 0, last = (kKind & 2) != 0;
+  const double* ud = results.state_udot;
+  const int j = axis_joint[k];
+  const int pred = axis_inward_slot[k];
+  const mat33& A = position.axis_local_rot[k];
+  double t[3];
+  mat_tvec(A, alpha_u[pred], t);
+  mbvaxpy(ud[k], params.joint_pin[k], t, alpha_u[k]);
+
+  if constexpr (first) {
+    // The joint point, in the inboard body's frame.
+    double x[3], jp[3];
+    mbvcross(alpha_u[pred], params.inboard_to_joint[j], x);
+    mbvadd(acc_u[pred], x, jp);
+    mat_tvec(A, jp, acc_u[k]);
+  } else {
+    mat_tvec(A, acc_u[k - 1], acc_u[k]);
+  }
+  if constexpr (last) {
+    double x[3];
+    mbvcross(alpha_u[k], params.body_to_joint[j], x);
+    mbvsub(acc_u[k], x, acc_u[k]);
+    body_results<false>(j, alpha_u[k], acc_u[k], position.axis_frame_rot[k]);
+  }
 }
 
 }  // namespace
@@ -64,33 +101,12 @@ void mbudot2acc() {
     mbvcross(alpha_u[5], params.body_to_joint[0], x);
     mbvsub(acc_u[3], x, acc_u[5]);
   }
-  body_results<0>(alpha_u[5], acc_u[5], R0);
+  body_results<true>(0, alpha_u[5], acc_u[5], R0);
 
   // root to tip.
   for_axes_up<6, nu - 1>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    constexpr int j = axis_joint[k];
-    constexpr int pred = inward_slot(k);
-    const mat33& A = position.axis_local_rot[k];
-    double t[3];
-    mat_tvec(A, alpha_u[pred], t);
-    mbvaxpy(ud[k], params.joint_pin[k], t, alpha_u[k]);
-
-    if constexpr (is_first_axis(k)) {
-      // The joint point, in the inboard body's frame.
-      double x[3], jp[3];
-      mbvcross(alpha_u[pred], params.inboard_to_joint[j], x);
-      mbvadd(acc_u[pred], x, jp);
-      mat_tvec(A, jp, acc_u[k]);
-    } else {
-      mat_tvec(A, acc_u[k - 1], acc_u[k]);
-    }
-    if constexpr (k == joint_last_axis[j]) {
-      double x[3];
-      mbvcross(alpha_u[k], params.body_to_joint[j], x);
-      mbvsub(acc_u[k], x, acc_u[k]);
-      body_results<j>(alpha_u[k], acc_u[k], position.axis_frame_rot[k]);
-    }
+    accel_axis<accel_kind(k)>(k, alpha_u, acc_u);
   });
 
   control.call_state = 3;
