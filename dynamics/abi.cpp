@@ -37,9 +37,9 @@ constexpr int kInnerLevel = axis_height[5];
 // What the closing query leaves when the host's callback writes no code.
 constexpr int kNoAnswer = -1;
 
-// The 6x6 remainder P_k (upper triangle, force components 0..2 then moment
-// components 3..5) is factored in place: after the call P holds nothing of
-// use, L[i][j] (i > j) the multipliers and d the six raw pivots.
+// One axis's work while its level runs. The 6x6 remainder P_k (force
+// components 0..2, then moment components 3..5) is factored in place as
+// L D L^T without row exchanges; afterwards P holds nothing of use.
 struct AxisWork {
   double P[6][6];  // remainder, upper triangle
   double L[6][6];  // multipliers below the diagonal
