@@ -144,27 +144,21 @@ template <Arrival kArrival>
     }
 }
 
-// What the pass does at an axis depends only on its kind: each root axis is
-// a kind of its own (0..5); a non-root axis's kind says whether it is a tip,
-// whether it is its joint's first axis, whether its contribution is held and
-// how it arrives. One copy of the code per kind, not per axis, keeps the pass
-// small enough to stay in the instruction cache.
-constexpr int axis_kind(int k) {
-  if (k < 6) return k;
-  return 6 + (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + (is_held(k) ? 4 : 0) +
-         8 * static_cast<int>(arrival(k));
-}
+// What the pass does at a root axis depends on which one it is; at a
+// non-root axis only on these traits.
+constexpr int kPassTraits = kTipAxis | kFirstAxis | kHeldAxis | kArrivalBits;
 
-template <int kKind>
-struct Kind {
-  static constexpr bool root = kKind < 6;
-  static constexpr bool rot = root && kKind >= 3;   // root rotation about body 0's axis c
-  static constexpr bool trans = root && kKind < 3;  // root translation along ground axis c
-  static constexpr int c = rot ? kKind - 3 : kKind;
-  static constexpr bool tip = !root && ((kKind - 6) & 1) != 0;
-  static constexpr bool first = !root && ((kKind - 6) & 2) != 0;
-  static constexpr bool held = !root && ((kKind - 6) & 4) != 0;
-  static constexpr Arrival arrives = root ? Arrival::kAssign : static_cast<Arrival>((kKind - 6) / 8);
+// The step's template arguments for axis k: the root axis (-1 for none) and
+// the traits of a non-root axis.
+constexpr int root_axis(int k) { return k < 6 ? k : -1; }
+constexpr int pass_traits(int k) { return k < 6 ? 0 : axis_traits(k) & kPassTraits; }
+
+template <int kRoot, int kTraits>
+struct Kind : AxisTraits<kTraits> {
+  static constexpr bool root = kRoot >= 0;
+  static constexpr bool rot = kRoot >= 3;                  // root rotation about body 0's axis c
+  static constexpr bool trans = root && kRoot < 3;         // root translation along ground axis c
+  static constexpr int c = rot ? kRoot - 3 : kRoot;
 };
 
 // The held contributions enter slot n, highest joint first; a body's own
@@ -181,12 +175,12 @@ template <int n>
 }
 
 // Axis k up to its remainder: column, pivot test, gains, P.
-template <int kKind>
+template <int kRoot, int kTraits>
 [[gnu::noinline]] void axis_remainder(const int axis, AxisWork& x) {
-  using K = Kind<kKind>;
+  using K = Kind<kRoot, kTraits>;
   constexpr bool root = K::root, rot = K::rot, trans = K::trans, tip = K::tip;
   constexpr int c = K::c;
-  const int k = root ? kKind : axis;
+  const int k = root ? kRoot : axis;
   // A tip's articulated inertia is its own: M = m 1, H = m skew(b), J about the joint point.
   const double mass = params.body_mass[axis_joint[k]];
   const mat33& M = abi.abi_inertia[0][k];
@@ -220,7 +214,7 @@ template <int kKind>
   abi.axis_pivot_failed[k] = pass ? 0 : 1;
   if constexpr (!root) abi.axis_pivot_inv[k] = pass ? 1.0 / D : D;
   else if (pass) abi.axis_pivot_inv[k] = 1.0 / D;
-  if constexpr (kKind == 0) return;
+  if constexpr (kRoot == 0) return;
 
   // Gains; a root axis's component along itself stands for exactly 1.
   const double pinv = abi.axis_pivot_inv[k];
@@ -254,11 +248,11 @@ template <int kKind>
 
 // Axis k's factored remainder, carried into its target slot and entered
 // there, or held for it.
-template <int kKind>
+template <int kRoot, int kTraits>
 [[gnu::noinline]] void axis_contribute(const int axis, AxisWork& x) {
-  using K = Kind<kKind>;
-  const int k = K::root ? kKind : axis;
-  if constexpr (K::root && kKind != 3) {
+  using K = Kind<kRoot, kTraits>;
+  const int k = K::root ? kRoot : axis;
+  if constexpr (K::root && kRoot != 3) {
     copy_columns(x.L, x.w);
   } else {
     const mat33& R = position.axis_local_rot[k];
@@ -276,15 +270,24 @@ template <int kKind>
   }
 }
 
+template <int k>
+[[gnu::always_inline]] inline void remainder_of(AxisWork& x) {
+  axis_remainder<root_axis(k), pass_traits(k)>(k, x);
+}
+template <int k>
+[[gnu::always_inline]] inline void contribution_of(AxisWork& x) {
+  axis_contribute<root_axis(k), pass_traits(k)>(k, x);
+}
+
 // One level of the pass, each step for all its axes before the next.
 template <int level, int... I>
 [[gnu::always_inline]] inline void run_level(std::integer_sequence<int, I...>) {
   AxisWork x[sizeof...(I)];
   (gather<level_axis(level, I)>(), ...);
-  (axis_remainder<axis_kind(level_axis(level, I))>(level_axis(level, I), x[I]), ...);
+  (remainder_of<level_axis(level, I)>(x[I]), ...);
   if constexpr (level < nlevel - 1) {
     factor_level(x, static_cast<int>(sizeof...(I)));
-    (axis_contribute<axis_kind(level_axis(level, I))>(level_axis(level, I), x[I]), ...);
+    (contribution_of<level_axis(level, I)>(x[I]), ...);
   }
 }
 

@@ -46,17 +46,14 @@ template <bool kRootBody>
   mat_vec(rot, results.body_acc_local[b], results.body_acc[b]);
 }
 
-// A non-root axis's part in the sweep depends only on whether it is its
-// joint's first and whether its last axis: one copy of the code per kind.
-constexpr int accel_kind(int k) {
-  return (is_first_axis(k) ? 1 : 0) + (k == joint_last_axis[axis_joint[k]] ? 2 : 0);
-}
+// The axis traits the sweep's step reads.
+constexpr int kAccelTraits = kFirstAxis | kLastAxis;
 
 // Axis k: the udot parts of its frame's angular acceleration and of the
 // point it carries, and the body's results at the joint's last axis.
-template <int kKind>
+template <int kTraits>
 [[gnu::noinline]] void accel_axis(const int k, double (*alpha_u)[3], double (*acc_u)[3]) {
-  constexpr bool first = (kKind & 1) != 0, last = (kKind & 2) != 0;
+  using T = AxisTraits<kTraits>;
   const double* ud = results.state_udot;
   const int j = axis_joint[k];
   const int pred = axis_inward_slot[k];
@@ -65,7 +62,7 @@ template <int kKind>
   mat_tvec(A, alpha_u[pred], t);
   mbvaxpy(ud[k], params.joint_pin[k], t, alpha_u[k]);
 
-  if constexpr (first) {
+  if constexpr (T::first) {
     // The joint point, in the inboard body's frame.
     double x[3], jp[3];
     mbvcross(alpha_u[pred], params.inboard_to_joint[j], x);
@@ -74,7 +71,7 @@ template <int kKind>
   } else {
     mat_tvec(A, acc_u[k - 1], acc_u[k]);
   }
-  if constexpr (last) {
+  if constexpr (T::last) {
     double x[3];
     mbvcross(alpha_u[k], params.body_to_joint[j], x);
     mbvsub(acc_u[k], x, acc_u[k]);
@@ -106,7 +103,7 @@ void mbudot2acc() {
   // root to tip.
   for_axes_up<6, nu - 1>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    accel_axis<accel_kind(k)>(k, alpha_u, acc_u);
+    accel_axis<axis_traits(k) & kAccelTraits>(k, alpha_u, acc_u);
   });
 
   control.call_state = 3;

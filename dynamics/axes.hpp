@@ -107,6 +107,33 @@ inline constexpr int nheld = [] {
   return n;
 }();
 
+// What a sweep's step at a non-root axis can depend on, packed into one int.
+// A sweep instantiates its step on the bits it reads, so the step is compiled
+// once per combination that occurs rather than once per axis: the sweeps stay
+// small enough for the instruction cache, and every test still folds away.
+enum AxisTraitBits : int {
+  kTipAxis = 1,     // is_tip_axis
+  kFirstAxis = 2,   // is_first_axis
+  kLastAxis = 4,    // its joint's last axis
+  kHeldAxis = 8,    // is_held
+  kArrivalBits = 48  // arrival(k), shifted by 4
+};
+
+constexpr int axis_traits(int k) {
+  return (is_tip_axis(k) ? kTipAxis : 0) | (is_first_axis(k) ? kFirstAxis : 0) |
+         (k == joint_last_axis[axis_joint[k]] ? kLastAxis : 0) | (is_held(k) ? kHeldAxis : 0) |
+         (static_cast<int>(arrival(k)) << 4);
+}
+
+template <int kTraits>
+struct AxisTraits {
+  static constexpr bool tip = (kTraits & kTipAxis) != 0;
+  static constexpr bool first = (kTraits & kFirstAxis) != 0;
+  static constexpr bool last = (kTraits & kLastAxis) != 0;
+  static constexpr bool held = (kTraits & kHeldAxis) != 0;
+  static constexpr Arrival arrives = static_cast<Arrival>((kTraits & kArrivalBits) >> 4);
+};
+
 static_assert(nheld > 0, "body 0 has several child joints");
 static_assert(level_width(nlevel - 1) == 1 && level_axis(nlevel - 1, 0) == 0, "axis 0 closes a sweep alone");
 

@@ -17,25 +17,21 @@ namespace qel {
 
 namespace {
 
-// A non-root axis's part in the solve depends only on whether it is a tip,
-// whether it is its joint's first axis and how its loads arrive inward: one
-// copy of the code per kind keeps both sweeps in the instruction cache.
-constexpr int sweep_kind(int k) {
-  return (is_tip_axis(k) ? 1 : 0) + (is_first_axis(k) ? 2 : 0) + 4 * static_cast<int>(arrival(k));
-}
+// The axis traits each sweep's step reads.
+constexpr int kReduceTraits = kTipAxis | kFirstAxis | kArrivalBits;
+constexpr int kSolveTraits = kTipAxis | kFirstAxis;
 
 // Axis k of the inward sweep: its reduced force e[k], and its residual
 // loads carried into its inward slot.
-template <int kKind>
+template <int kTraits>
 [[gnu::noinline]] void reduce_axis(const int k, double* e, double (*F)[3], double (*N)[3]) {
-  constexpr bool tip = (kKind & 1) != 0, first = (kKind & 2) != 0;
-  constexpr Arrival arrives = static_cast<Arrival>(kKind / 4);
+  using T = AxisTraits<kTraits>;
   const double* gf = forces.gen_force;
   const double(*gF)[3] = abi.abi_gain[0];
   const double(*gN)[3] = abi.abi_gain[1];
   const int t = axis_inward_slot[k];
   double Fk[3], Nk[3];
-  if constexpr (tip) {
+  if constexpr (T::tip) {
     e[k] = gf[k];
     mbvmul(e[k], gF[k], Fk);
     mbvmul(e[k], gN[k], Nk);
@@ -48,12 +44,12 @@ template <int kKind>
   double f[3], m[3];
   mat_vec(A, Fk, f);
   mat_vec(A, Nk, m);
-  if constexpr (first) {
+  if constexpr (T::first) {
     double s[3];
     mat_vec(position.axis_skew_rot[k], Fk, s);
     mbvadd(m, s, m);
   }
-  if constexpr (arrives == Arrival::kAtBody) {
+  if constexpr (T::arrives == Arrival::kAtBody) {
     mbvadd(F[t], f, F[t]);
     mbvadd(N[t], m, N[t]);
   } else {
@@ -63,9 +59,9 @@ template <int kKind>
 }
 
 // Axis k of the outward sweep: udot[k] from the accelerations carried out.
-template <int kKind>
+template <int kTraits>
 [[gnu::noinline]] void solve_axis(const int k, const double* e, double (*alpha)[3], double (*acc)[3]) {
-  constexpr bool tip = (kKind & 1) != 0, first = (kKind & 2) != 0;
+  using T = AxisTraits<kTraits>;
   const double(*gF)[3] = abi.abi_gain[0];
   const double(*gN)[3] = abi.abi_gain[1];
   double* ud = results.state_udot;
@@ -74,14 +70,14 @@ template <int kKind>
   double al[3], ac[3];
   mat_tvec(A, alpha[pred], al);
   mat_tvec(A, acc[pred], ac);
-  if constexpr (first) {
+  if constexpr (T::first) {
     // The joint point moves with the inboard body's rotation.
     double s[3];
     mat_tvec(position.axis_skew_rot[k], alpha[pred], s);
     mbvadd(ac, s, ac);
   }
   ud[k] = e[k] * abi.axis_pivot_inv[k] - (dot3(gF[k], ac) + dot3(gN[k], al));
-  if constexpr (!tip) {
+  if constexpr (!T::tip) {
     mbvaxpy(ud[k], params.joint_pin[k], al, alpha[k]);
     mbvcopy(ac, acc[k]);
   }
@@ -105,7 +101,7 @@ void mbsolveudot(int routine, double* udot) {
   // tip to root: reduce gen_force and carry the residual loads inward.
   for_axes_down<nu - 1, 6>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    reduce_axis<sweep_kind(k)>(k, e, F, N);
+    reduce_axis<axis_traits(k) & kReduceTraits>(k, e, F, N);
   });
 
   // Root reduction: rotations 5, 4, 3 in body 0's frame, then the
@@ -134,7 +130,7 @@ void mbsolveudot(int routine, double* udot) {
   // root to tip: carry the accelerations out and solve each axis.
   for_axes_up<6, nu - 1>([&](auto kc) {
     constexpr int k = decltype(kc)::value;
-    solve_axis<sweep_kind(k)>(k, e, alpha, acc);
+    solve_axis<axis_traits(k) & kSolveTraits>(k, e, alpha, acc);
   });
 
   for (int k = 0; k < nu; ++k) udot[k] = ud[k];
