@@ -13,6 +13,22 @@ namespace qeltest {
 constexpr double kSentinel = 12345.678;
 constexpr int kIntSentinel = -77;
 
+// Caller arrays for a routine's outputs, n doubles and n ints, that start as
+// sentinels so a write shows.
+struct SentinelOutputs {
+  std::vector<double> d;
+  std::vector<int> i;
+  explicit SentinelOutputs(int n = 12) : d(n, kSentinel), i(n, kIntSentinel) {}
+  bool untouched() const {
+    for (double x : d)
+      if (x != kSentinel) return false;
+    for (int x : i)
+      if (x != kIntSentinel) return false;
+    return true;
+  }
+  double (*rows())[3] { return reinterpret_cast<double(*)[3]>(d.data()); }
+};
+
 // qdot (nq) then udot (nu) after a fixed state and hinge load.
 inline std::vector<double> evaluate(Module& m, const Posture& p, int nu) {
   std::vector<double> rates(2 * nu + 1);

@@ -17,25 +17,9 @@
 namespace {
 
 using qeltest::evaluate;
-using qeltest::kIntSentinel;
-using qeltest::kSentinel;
 using qeltest::Module;
 
-struct Outputs {
-  double v[9];
-  int i[12];
-  Outputs() {
-    for (double& x : v) x = kSentinel;
-    for (int& x : i) x = kIntSentinel;
-  }
-  bool untouched() const {
-    for (double x : v)
-      if (x != kSentinel) return false;
-    for (int x : i)
-      if (x != kIntSentinel) return false;
-    return true;
-  }
-};
+using Outputs = qeltest::SentinelOutputs;
 
 // Two modules with the same creature: m takes the hostile calls, fresh
 // never sees one and gives the answer m must still give afterwards.
@@ -81,39 +65,39 @@ TEST_P(HostileIndex, RefusedCallsReportOnceWriteNothingAndChangeNothing) {
   for (int b : bad_bodies) {
     const std::string at = " body " + std::to_string(b);
     refused("mbmass" + at, [&](Outputs&) { m.mbmass(b, 1.0); });
-    refused("mbiner" + at, [&](Outputs& o) { m.mbiner(b, o.v); });
-    refused("mbgetmass" + at, [&](Outputs& o) { m.mbgetmass(b, o.v); });
-    refused("mbgetiner" + at, [&](Outputs& o) { m.mbgetiner(b, o.v); });
-    refused("mbpos" + at, [&](Outputs& o) { m.mbpos(b, pt, o.v); });
-    refused("mbvel" + at, [&](Outputs& o) { m.mbvel(b, pt, o.v); });
-    refused("mborient" + at, [&](Outputs& o) { m.mborient(b, reinterpret_cast<double(*)[3]>(o.v)); });
-    refused("mbangvel" + at, [&](Outputs& o) { m.mbangvel(b, o.v); });
-    refused("mbacc" + at, [&](Outputs& o) { m.mbacc(b, pt, o.v); });
-    refused("mbangacc" + at, [&](Outputs& o) { m.mbangacc(b, o.v); });
-    refused("mbtrans from" + at, [&](Outputs& o) { m.mbtrans(b, pt, 0, o.v); });
-    refused("mbtrans to" + at, [&](Outputs& o) { m.mbtrans(0, pt, b, o.v); });
+    refused("mbiner" + at, [&](Outputs& o) { m.mbiner(b, o.d.data()); });
+    refused("mbgetmass" + at, [&](Outputs& o) { m.mbgetmass(b, o.d.data()); });
+    refused("mbgetiner" + at, [&](Outputs& o) { m.mbgetiner(b, o.d.data()); });
+    refused("mbpos" + at, [&](Outputs& o) { m.mbpos(b, pt, o.d.data()); });
+    refused("mbvel" + at, [&](Outputs& o) { m.mbvel(b, pt, o.d.data()); });
+    refused("mborient" + at, [&](Outputs& o) { m.mborient(b, o.rows()); });
+    refused("mbangvel" + at, [&](Outputs& o) { m.mbangvel(b, o.d.data()); });
+    refused("mbacc" + at, [&](Outputs& o) { m.mbacc(b, pt, o.d.data()); });
+    refused("mbangacc" + at, [&](Outputs& o) { m.mbangacc(b, o.d.data()); });
+    refused("mbtrans from" + at, [&](Outputs& o) { m.mbtrans(b, pt, 0, o.d.data()); });
+    refused("mbtrans to" + at, [&](Outputs& o) { m.mbtrans(0, pt, b, o.d.data()); });
   }
   for (int j : bad_joints) {
     const std::string at = " joint " + std::to_string(j);
     refused("mbbtj" + at, [&](Outputs&) { m.mbbtj(j, pt); });
     refused("mbitj" + at, [&](Outputs&) { m.mbitj(j, pt); });
-    refused("mbgetbtj" + at, [&](Outputs& o) { m.mbgetbtj(j, o.v); });
-    refused("mbgetitj" + at, [&](Outputs& o) { m.mbgetitj(j, o.v); });
+    refused("mbgetbtj" + at, [&](Outputs& o) { m.mbgetbtj(j, o.d.data()); });
+    refused("mbgetitj" + at, [&](Outputs& o) { m.mbgetitj(j, o.d.data()); });
     refused("mbpin" + at, [&](Outputs&) { m.mbpin(j, 0, pt); });
-    refused("mbgetpin" + at, [&](Outputs& o) { m.mbgetpin(j, 0, o.v); });
+    refused("mbgetpin" + at, [&](Outputs& o) { m.mbgetpin(j, 0, o.d.data()); });
     refused("mbpres" + at, [&](Outputs&) { m.mbpres(j, 0, 1); });
-    refused("mbgetpres" + at, [&](Outputs& o) { m.mbgetpres(j, 0, o.i); });
-    refused("mbjnt" + at, [&](Outputs& o) { m.mbjnt(j, o.i, o.i + 6); });
-    refused("mbgetht" + at, [&](Outputs& o) { m.mbgetht(j, 0, o.v); });
+    refused("mbgetpres" + at, [&](Outputs& o) { m.mbgetpres(j, 0, o.i.data()); });
+    refused("mbjnt" + at, [&](Outputs& o) { m.mbjnt(j, o.i.data(), o.i.data() + 6); });
+    refused("mbgetht" + at, [&](Outputs& o) { m.mbgetht(j, 0, o.d.data()); });
     refused("mbindx" + at, [&](Outputs&) { (void)m.mbindx(j, 0); });
     refused("mbcons " + std::to_string(j), [&](Outputs&) { m.mbcons(j); });
     for (int a : bad_axes) {
       const std::string ax = " joint 1 axis " + std::to_string(a);
       refused("mbpin" + ax, [&](Outputs&) { m.mbpin(1, a, pt); });
-      refused("mbgetpin" + ax, [&](Outputs& o) { m.mbgetpin(1, a, o.v); });
+      refused("mbgetpin" + ax, [&](Outputs& o) { m.mbgetpin(1, a, o.d.data()); });
       refused("mbpres" + ax, [&](Outputs&) { m.mbpres(1, a, 1); });
-      refused("mbgetpres" + ax, [&](Outputs& o) { m.mbgetpres(1, a, o.i); });
-      refused("mbgetht" + ax, [&](Outputs& o) { m.mbgetht(1, a, o.v); });
+      refused("mbgetpres" + ax, [&](Outputs& o) { m.mbgetpres(1, a, o.i.data()); });
+      refused("mbgetht" + ax, [&](Outputs& o) { m.mbgetht(1, a, o.d.data()); });
     }
   }
 

@@ -62,19 +62,7 @@ PerState needs_accelerations(int routine) {
 }
 
 // Caller arrays: every output goes into d or i, which start as sentinels.
-struct Io {
-  std::vector<double> d;
-  std::vector<int> i;
-  explicit Io(int n) : d(n, kSentinel), i(n, kIntSentinel) {}
-  bool untouched() const {
-    for (double x : d)
-      if (x != kSentinel) return false;
-    for (int x : i)
-      if (x != kIntSentinel) return false;
-    return true;
-  }
-  double (*rows())[3] { return reinterpret_cast<double(*)[3]>(d.data()); }
-};
+using Io = qeltest::SentinelOutputs;
 
 // Callbacks equivalent to the Module's own, for the registration rows.
 int record_report(void* ctx, int routine, int code) {
