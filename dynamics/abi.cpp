@@ -252,21 +252,19 @@ template <int kRoot, int kTraits>
 [[gnu::noinline]] void axis_contribute(const int axis, AxisWork& x) {
   using K = Kind<kRoot, kTraits>;
   const int k = K::root ? kRoot : axis;
+  // A held contribution is carried straight into the table where it waits.
+  double(&w)[6][6] = *(K::held ? &abi.abi_prop_col[held_index[k]] : &x.w);
   if constexpr (K::root && kRoot != 3) {
-    copy_columns(x.L, x.w);
+    copy_columns(x.L, w);
   } else {
     const mat33& R = position.axis_local_rot[k];
-    if constexpr (K::first) carry_columns<true>(R, position.axis_skew_rot[k], x.L, x.w);
-    else carry_columns<false>(R, R, x.L, x.w);
+    if constexpr (K::first) carry_columns<true>(R, position.axis_skew_rot[k], x.L, w);
+    else carry_columns<false>(R, R, x.L, w);
   }
   if constexpr (K::held) {
-    const int h = held_index[k];
-    for (int j = 0; j < 6; ++j) {
-      abi.abi_prop_pivot[h][j] = x.d[j];
-      for (int i = 0; i < 6; ++i) abi.abi_prop_col[h][j][i] = x.w[j][i];
-    }
+    for (int j = 0; j < 6; ++j) abi.abi_prop_pivot[held_index[k]][j] = x.d[j];
   } else {
-    enter_contribution<K::arrives>(axis_inward_slot[k], x.w, x.d);
+    enter_contribution<K::arrives>(axis_inward_slot[k], w, x.d);
   }
 }
 
