@@ -97,9 +97,11 @@ template <bool kWithSkew>
     for (int i = (j < 3 ? 0 : 3); i < 6; ++i) w[j][i] = i < j ? 0.0 : i == j ? 1.0 : L[i][j];
 }
 
-// Enters sum_j d_j w_j w_j^T into slot n. Only the upper triangles of the
-// symmetric blocks are summed; the lower ones mirror them. A body's own
-// inertia joins with the first contribution that reaches its slot.
+// Enters sum_j d_j w_j w_j^T into slot n: entry (r, s) is the sum over j, in
+// j order, of (d_j w_j[r]) w_j[s]. Both halves of the symmetric blocks are
+// summed that way rather than mirrored: (r, s) and (s, r) round apart, and
+// whole columns of J (and of M at the root translations) are read later. A
+// body's own inertia joins with the first contribution that reaches its slot.
 template <Arrival kArrival>
 [[gnu::noinline]] void enter_contribution(int n, const double (&w)[6][6], const double (&d)[6]) {
   double sc[6][6];
@@ -110,15 +112,13 @@ template <Arrival kArrival>
   double(&H)[3][3] = abi.abi_inertia[1][n];
   double(&J)[3][3] = abi.abi_inertia[2][n];
   [[maybe_unused]] const double mass = params.body_mass[axis_joint[n]];
+  // The moment columns 3..5 have no force part: they add nothing to M and H.
   for (int r = 0; r < 3; ++r) {
-    for (int s = r; s < 3; ++s) {
+    for (int s = 0; s < 3; ++s) {
       const double cm = (sc[0][r] * w[0][s] + sc[1][r] * w[1][s]) + sc[2][r] * w[2][s];
-      double m;
-      if constexpr (kArrival == Arrival::kFirstAtBody) m = r == s ? cm + mass : cm;
-      else if constexpr (kArrival == Arrival::kAtBody) m = cm + M[r][s];
-      else m = cm;
-      M[r][s] = m;
-      M[s][r] = m;
+      if constexpr (kArrival == Arrival::kFirstAtBody) M[r][s] = r == s ? cm + mass : cm;
+      else if constexpr (kArrival == Arrival::kAtBody) M[r][s] = cm + M[r][s];
+      else M[r][s] = cm;
     }
     for (int s = 0; s < 3; ++s) {
       const double ch = (sc[0][r] * w[0][3 + s] + sc[1][r] * w[1][3 + s]) + sc[2][r] * w[2][3 + s];
@@ -126,22 +126,14 @@ template <Arrival kArrival>
       else if constexpr (kArrival == Arrival::kAtBody) H[r][s] = ch + H[r][s];
       else H[r][s] = ch;
     }
-  }
-  double cj[3][3];
-  for (int r = 0; r < 3; ++r)
-    for (int s = r; s < 3; ++s) {
-      double sum = sc[0][3 + r] * w[0][3 + s];
-      for (int j = 1; j < 6; ++j) sum += sc[j][3 + r] * w[j][3 + s];
-      cj[r][s] = sum;
-      cj[s][r] = sum;
-    }
-  // A body's own J need not be exactly symmetric: keep all nine entries.
-  for (int r = 0; r < 3; ++r)
     for (int s = 0; s < 3; ++s) {
-      if constexpr (kArrival == Arrival::kFirstAtBody) J[r][s] = cj[r][s] + derived.joint_inertia[n][r][s];
-      else if constexpr (kArrival == Arrival::kAtBody) J[r][s] = cj[r][s] + J[r][s];
-      else J[r][s] = cj[r][s];
+      double cj = sc[0][3 + r] * w[0][3 + s];
+      for (int j = 1; j < 6; ++j) cj += sc[j][3 + r] * w[j][3 + s];
+      if constexpr (kArrival == Arrival::kFirstAtBody) J[r][s] = cj + derived.joint_inertia[n][r][s];
+      else if constexpr (kArrival == Arrival::kAtBody) J[r][s] = cj + J[r][s];
+      else J[r][s] = cj;
     }
+  }
 }
 
 // What the pass does at a root axis depends on which one it is; at a

@@ -207,6 +207,54 @@ TEST_F(ForwardDynamics, SmallRoutinesAroundTheSolve) {
   EXPECT_TRUE(take_reports().empty());
 }
 
+// Every entry (r, s) of a contribution to an articulated inertia is its own
+// sum over the factor columns, (d_j w_j[r]) w_j[s] in column order; (s, r)
+// rounds apart from it, so a block mirrored from its upper triangle fails
+// here. The slots that several child joints reach keep each contribution's
+// carried columns and pivots, so their inertias can be rebuilt: own inertia
+// plus the first arrival, then each later arrival, highest joint first.
+TEST_F(ForwardDynamics, ContributionsAreSummedEntryByEntry) {
+  int checked = 0;
+  for (unsigned seed : {61u, 62u, 63u}) {
+    set_loaded_state(seed);
+    double qdot[nq], udot[nu];
+    mbderiv(qdot, udot);
+    for (int n = 0; n < nu; ++n) {
+      if (contributor_count(n) < 2) continue;
+      SCOPED_TRACE(n);
+      // Rows and columns: force components 0..2, moment components 3..5.
+      double ia[6][6] = {};
+      for (int r = 0; r < 3; ++r) {
+        ia[r][r] = params.body_mass[axis_joint[n]];
+        for (int s = 0; s < 3; ++s) {
+          ia[r][3 + s] = derived.body_mass_skew[n][r][s];
+          ia[3 + r][3 + s] = derived.joint_inertia[n][r][s];
+        }
+      }
+      for (int c = nu - 1; c > n; --c) {
+        if (inward_slot(c) != n) continue;
+        const double(&w)[6][6] = qel::abi.abi_prop_col[held_index[c]];
+        const double(&d)[6] = qel::abi.abi_prop_pivot[held_index[c]];
+        for (int r = 0; r < 6; ++r)
+          for (int s = (r < 3 ? 0 : 3); s < 6; ++s) {
+            double sum = (d[0] * w[0][r]) * w[0][s];
+            for (int j = 1; j < 6; ++j) sum += (d[j] * w[j][r]) * w[j][s];
+            ia[r][s] = sum + ia[r][s];
+          }
+      }
+      for (int r = 0; r < 3; ++r)
+        for (int s = 0; s < 3; ++s) {
+          EXPECT_EQ(qel::abi.abi_inertia[0][n][r][s], ia[r][s]) << "M " << r << s;
+          EXPECT_EQ(qel::abi.abi_inertia[1][n][r][s], ia[r][3 + s]) << "H " << r << s;
+          EXPECT_EQ(qel::abi.abi_inertia[2][n][r][s], ia[3 + r][3 + s]) << "J " << r << s;
+        }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0);
+  EXPECT_TRUE(take_reports().empty());
+}
+
 // One massless tip body on a pin joint with inertia diag(jxx, 1, 1) about
 // its pin (1, 0, 0): its pivot is exactly jxx.
 struct PivotCase {
