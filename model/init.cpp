@@ -31,20 +31,22 @@ void report_missing() {
 }
 
 // Scale every rotation pin to unit length. A pin too short to give a
-// direction becomes zero; so does one whose squared length is NaN or
-// infinite, which 1/sqrt would turn into NaN components.
+// direction is scaled by 0, so it becomes zero with the signs of its
+// components. One whose squared length is NaN or infinite is written as
+// exact zeros instead: 1/sqrt would give NaN components, and a NaN or
+// infinite component times 0 would stay NaN.
 void normalize_pins() {
   for (int k = 6; k < nu; ++k) {
     double* a = params.joint_pin[k];
     const double s = a[0] * a[0] + a[1] * a[1] + a[2] * a[2];
-    if (!(s >= 1e-10) || !std::isfinite(s)) {
-      // Written as zeros, not scaled by 0: a NaN or infinite component
-      // times 0 would stay NaN.
+    if (!std::isfinite(s)) {
       a[0] = a[1] = a[2] = 0.0;
       mbseterr(QEL_R_MBINIT, QEL_E_PIN_TOO_SHORT);
       continue;
     }
-    const double f = 1.0 / std::sqrt(s);
+    double f = 0.0;
+    if (s >= 1e-10) f = 1.0 / std::sqrt(s);
+    else mbseterr(QEL_R_MBINIT, QEL_E_PIN_TOO_SHORT);
     for (int c = 0; c < 3; ++c) a[c] = a[c] * f;
   }
 }

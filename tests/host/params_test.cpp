@@ -228,6 +228,8 @@ TEST_P(Params, SetAndGetRoundTrips) {
   EXPECT_EQ(pres, 0);
 }
 
+// A pin too short to give a direction is scaled by 0 and keeps the signs of
+// its components; one whose squared length is not finite becomes +0 exactly.
 TEST_P(Params, InitZeroesPinsTooShortOrNotFinite) {
   const ModelDims d = GetParam();
   const double inf = std::numeric_limits<double>::infinity();
@@ -235,17 +237,20 @@ TEST_P(Params, InitZeroesPinsTooShortOrNotFinite) {
   struct Case {
     double pin[3];
     bool zeroed;
+    bool negative[3];  // sign bits of a zeroed pin
   } cases[] = {
-      {{0, 0, 1e-6}, true},      // squared length 1e-12
-      {{0, 0, 0}, true},
-      {{nan, 0, 1}, true},
-      {{inf, 0, 0}, true},
-      {{1e200, 1e200, 0}, true},  // squared length overflows
-      {{0, 0, 1e-5}, false},     // squared length exactly at the limit is kept
-      {{3, 0, 4}, false},
+      {{0, 0, 1e-6}, true, {}},  // squared length 1e-12
+      {{-1e-6, 0, 0}, true, {true, false, false}},
+      {{1e-7, -0.0, -2e-6}, true, {false, true, true}},
+      {{0, 0, 0}, true, {}},
+      {{nan, 0, 1}, true, {}},
+      {{-inf, 0, -1}, true, {}},
+      {{1e200, -1e200, 0}, true, {}},  // squared length overflows
+      {{0, 0, 1e-5}, false, {}},       // squared length exactly at the limit is kept
+      {{3, 0, 4}, false, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.pin[0]);
+    SCOPED_TRACE(::testing::Message() << c.pin[0] << ' ' << c.pin[1] << ' ' << c.pin[2]);
     Module m(d.name);
     qeltest::supply(m, qeltest::make_creature(m, 9), false);
     m.mbpin(1, 1, c.pin);
@@ -255,7 +260,10 @@ TEST_P(Params, InitZeroesPinsTooShortOrNotFinite) {
     m.mbgetpin(1, 1, got);
     if (c.zeroed) {
       EXPECT_EQ(m.take_reports(), (std::vector<Report>{{7, 1}}));
-      for (double x : got) EXPECT_EQ(x, 0.0);
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(got[i], 0.0) << i;
+        EXPECT_EQ(std::signbit(got[i]), c.negative[i]) << i;
+      }
     } else {
       EXPECT_TRUE(m.take_reports().empty());
       const double len = std::sqrt(got[0] * got[0] + got[1] * got[1] + got[2] * got[2]);
