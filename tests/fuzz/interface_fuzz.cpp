@@ -543,7 +543,7 @@ void call_stubs() {
   if (!e.intact()) fail("a constraint stub wrote its output");
 }
 
-void call_dynamics(Bytes& in, Session& s) {
+void call_dynamics(Bytes& in) {
   switch (in.u8() % 7) {
     case 0: {
       Out qdot(nq), udot(nu);
@@ -593,7 +593,6 @@ void call_dynamics(Bytes& in, Session& s) {
       check_refused("mbsys", msum, cm, I);
     }
   }
-  (void)s;
 }
 
 void call_internal(Bytes& in) {
@@ -743,7 +742,7 @@ void step(Bytes& in, Session& s) {
     case 11: call_load(in); break;
     case 12: call_stubs(); break;
     case 13:
-    case 14: call_dynamics(in, s); break;
+    case 14: call_dynamics(in); break;
     case 15: call_internal(in); break;
     case 16: call_driver(in, s); break;
     case 17: call_registration(in); break;

@@ -64,21 +64,6 @@ PerState needs_accelerations(int routine) {
 // Caller arrays: every output goes into d or i, which start as sentinels.
 using Io = qeltest::SentinelOutputs;
 
-// Callbacks equivalent to the Module's own, for the registration rows.
-int record_report(void* ctx, int routine, int code) {
-  auto* m = static_cast<Module*>(ctx);
-  m->reports.push_back({routine, code});
-  m->last = {routine, code};
-  return 0;
-}
-int answer_query(void* ctx, int* routine, int* code) {
-  auto* m = static_cast<Module*>(ctx);
-  ++m->queries;
-  *routine = m->last.routine;
-  *code = m->last.code;
-  return 0;
-}
-
 // Two unknowns, two linear residuals: x = (1, -2).
 void linear_residual(const double* x, void*, double* f) {
   f[0] = x[0] - 1.0;
@@ -190,9 +175,9 @@ std::vector<Row> HostileState::rows() {
   return {
       {"GetModelInterfaceVersion", [](Module& m, Io&, State) { EXPECT_EQ(m.GetModelInterfaceVersion(), 5); },
        allowed_everywhere()},
-      {"mbseterrRegister", [](Module& m, Io&, State) { m.mbseterrRegister(&m, record_report); },
+      {"mbseterrRegister", [](Module& m, Io&, State) { m.mbseterrRegister(&m, Module::on_report); },
        allowed_everywhere()},
-      {"mberrorRegister", [](Module& m, Io&, State) { m.mberrorRegister(&m, answer_query); },
+      {"mberrorRegister", [](Module& m, Io&, State) { m.mberrorRegister(&m, Module::on_query); },
        allowed_everywhere()},
       {"mbinit", [](Module& m, Io&, State) { m.mbinit(); }, init_reports, true},
       {"mbgrav", [this](Module& m, Io&, State) { m.mbgrav(c.gravity.data()); }, allowed_everywhere(), true},

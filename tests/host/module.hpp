@@ -88,7 +88,7 @@ class Module {
   Report last{0, 0};
   int queries = 0;
 
- private:
+  // The callbacks the constructor registers, with the Module as context.
   static int on_report(void* ctx, int routine, int code) {
     auto* m = static_cast<Module*>(ctx);
     m->reports.push_back({routine, code});
@@ -103,6 +103,7 @@ class Module {
     return 0;
   }
 
+ private:
   std::string name_;
   std::string copy_;
   void* handle_ = nullptr;
